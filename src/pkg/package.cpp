@@ -1,0 +1,99 @@
+// Package records, the text forms of versions and packages, and their relations.
+#include "pkg/package.h"
+
+#include <cstdio>
+
+std::string versionText(Version version) {
+    unsigned major = version >> 24;
+    unsigned minor = (version >> 16) & 0xFF;
+    unsigned kind = (version >> 8) & 0xFF;
+    unsigned build = version & 0xFF;
+    const char* kindWord = "";
+    switch (kind) {
+        case 'a':
+            kindWord = "alpha";
+            break;
+        case 'b':
+            kindWord = "beta";
+            break;
+        case 'c':
+            kindWord = "rc";
+            break;
+    }
+    char text[80];
+    if (kind == 'f') {
+        if (build != 0)
+            snprintf(text, sizeof text, "%u.%u.%u", major, minor, build);
+        else
+            snprintf(text, sizeof text, "%u.%u", major, minor);
+    } else if (build != 0) {
+        snprintf(text, sizeof text, "%u.%u%s%u", major, minor, kindWord, build);
+    } else {
+        snprintf(text, sizeof text, "%u.%u%s", major, minor, kindWord);
+    }
+    return text;
+}
+
+const char* actionWord(ScheduledAction action) {
+    switch (action) {
+        case ScheduledAction::Uninstall:
+            return "uninstall";
+        case ScheduledAction::Enable:
+            return "enable";
+        case ScheduledAction::Disable:
+            return "disable";
+        case ScheduledAction::None:
+            break;
+    }
+    return "";
+}
+
+Package::Package(std::string name, Version version, uint32_t buildTime)
+    : name(std::move(name)), version(version), buildTime(buildTime) {}
+
+Package::~Package() = default;
+
+bool InstalledPackage::isActive() const {
+    return disabled ? action == ScheduledAction::Enable : action == ScheduledAction::None;
+}
+
+bool InstalledPackage::isWanted() const {
+    return action == ScheduledAction::Enable || (!disabled && action == ScheduledAction::None);
+}
+
+std::string packageText(const Package& package) {
+    return package.name + "-" + versionText(package.version);
+}
+
+std::string dependencyText(const Dependency& dependency) {
+    if (dependency.min == 0)
+        return dependency.name;
+    return dependency.name + "-" + versionText(dependency.min);
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    return a == b;
+}
+
+bool satisfies(const Package& package, const Dependency& dependency) {
+    return sameName(package.name, dependency.name) && package.version >= dependency.min &&
+           (dependency.max == 0 || package.version <= dependency.max);
+}
+
+bool overlaps(const Dependency& a, const Dependency& b) {
+    if (!sameName(a.name, b.name))
+        return false;
+    if (a.min != 0 && b.max != 0 && a.min > b.max)
+        return false;
+    if (a.max != 0 && b.min != 0 && a.max < b.min)
+        return false;
+    return true;
+}
+
+int compareVersions(const Package& a, const Package& b) {
+    if (a.version != b.version)
+        return a.version > b.version ? 1 : -1;
+    if (a.buildTime != b.buildTime)
+        return a.buildTime > b.buildTime ? 1 : -1;
+    return 0;
+}

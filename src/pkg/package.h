@@ -1,0 +1,102 @@
+// Package records: versions, dependency entries, and the records of installed packages
+// and of package files found on disk.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// Packed version: major (bits 31..24), minor, release kind letter ('a', 'b', 'c', 'f'),
+// build. Ordered as a plain unsigned number; 0 means "not set" (and "no bound" in a
+// Dependency).
+using Version = uint32_t;
+
+// The text form of a version: 6.40.5, 6.40, 6.41beta3, 6.41rc, 6.42alpha1.
+std::string versionText(Version version);
+
+// One entry of a dependency, provides or conflicts list, and the form of a bundle
+// reference. priority is compared (signed) only in provides lists.
+struct Dependency {
+    std::string name;
+    Version min = 0;
+    Version max = 0;
+    int32_t priority = 0;
+};
+
+// What is to happen to an installed package in this run; never stored.
+enum class ScheduledAction : uint32_t { None = 0, Uninstall = 1, Enable = 2, Disable = 3 };
+
+// "", "uninstall", "enable", "disable": the words of schedule files and messages.
+const char* actionWord(ScheduledAction action);
+
+// Bits of a record's flags word.
+constexpr uint32_t FlagBootImage = 1;  // the package carries the boot image
+constexpr uint32_t FlagNoMeta = 2;     // no meta files are written for it in the database
+
+// The common package record. Records live on the heap and have one owner each.
+class Package {
+  public:
+    explicit Package(std::string name = std::string(), Version version = 0, uint32_t buildTime = 0);
+    virtual ~Package();
+
+    // A placeholder never conflicts and takes no part in bundle bookkeeping.
+    bool isPlaceholder() const { return version == 0xFFFFFFFF && buildTime == 0xFFFFFFFF; }
+
+    std::string name;
+    Version version;
+    uint32_t buildTime;
+    uint32_t flags = 0;
+    std::string arch;
+    std::string note;
+    bool keepImage = false;
+    std::vector<Dependency> deps;
+    std::vector<Dependency> provides;
+    std::vector<Dependency> conflicts;
+    bool isBundle = false;
+    // Members of a bundle read from a package file, in file order.
+    std::list<std::unique_ptr<Package>> contents;
+};
+
+// The record of a package in the database, or of one that joins the set in this run.
+class InstalledPackage : public Package {
+  public:
+    using Package::Package;
+
+    // Active after the run: disabled and being enabled, or enabled and left alone.
+    bool isActive() const;
+    // Wanted: being enabled, or enabled and left alone.
+    bool isWanted() const;
+
+    // Installed paths below /flash, each beginning with "/" ("/bin/x", "/x/pkg/bin/x").
+    std::set<std::string> files;
+    // The bundle this package belongs to; an empty name means none.
+    Dependency bundle;
+    bool disabled = false;
+    // The enabled/disabled state or the scheduled action was the user's choice.
+    bool userForced = false;
+    ScheduledAction action = ScheduledAction::None;
+};
+
+// A package file found on disk that may be installed.
+class CandidatePackage : public Package {
+  public:
+    using Package::Package;
+
+    std::string path;
+};
+
+// "name-version", the form in which every message names a package.
+std::string packageText(const Package& package);
+// The name alone when min is 0, else "name-version of min".
+std::string dependencyText(const Dependency& dependency);
+// Exact byte comparison.
+bool sameName(const std::string& a, const std::string& b);
+// The package has the dependency's name and a version within its bounds.
+bool satisfies(const Package& package, const Dependency& dependency);
+// Same names and intersecting ranges, a bound of 0 being open.
+bool overlaps(const Dependency& a, const Dependency& b);
+// By version, then build time: -1, 0 or +1.
+int compareVersions(const Package& a, const Package& b);

@@ -1,0 +1,67 @@
+// Test support: a temporary device root, the real installer run on it, and code run
+// inside it (chrooted, in a user namespace when not root).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+class DeviceRoot {
+  public:
+    // Makes flash/, flash/boot/, flash/var/pdb/, ram/, rw/pckg/.download/ and tmp/.
+    DeviceRoot();
+    ~DeviceRoot();
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+
+    const std::string& root() const { return rootPath; }
+    // root + "/" + relative path (a leading "/" of relative is allowed).
+    std::string path(const std::string& relative) const;
+
+    void makeDir(const std::string& relative) const;
+    // Writes a file, making its parent directories.
+    void writeFile(const std::string& relative, const std::string& content,
+                   unsigned mode = 0644) const;
+    std::string readFile(const std::string& relative) const;
+    bool exists(const std::string& relative) const;
+    bool isLink(const std::string& relative) const;
+    std::string linkTarget(const std::string& relative) const;
+
+    // Every path under the root (relative, "/"-separated, directories ending in "/")
+    // mapped to its content (link target for links, "" for directories). Test binaries
+    // copied in by runInside are left out.
+    std::map<std::string, std::string> snapshot() const;
+
+    // Runs the installer with args as given (add "-r", root() yourself); stdin gets
+    // input. env entries "NAME=value" are added to the environment.
+    RunResult run(const std::vector<std::string>& args, const std::string& input = "",
+                  const std::vector<std::string>& env = {}) const;
+    // Runs "installer -r ROOT args...".
+    RunResult runOnRoot(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::vector<std::string>& env = {}) const;
+    // Runs the installer already inside the root (for --commit and --cancel, which act
+    // before any change of root).
+    RunResult runInside(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::vector<std::string>& env = {}) const;
+
+  private:
+    void installBinaryInside() const;
+
+    std::string rootPath;
+    mutable bool binaryInside = false;
+};
+
+// Runs body in a child process chrooted to root (in a user namespace when not root).
+// GoogleTest assertions inside body count: the result is false when one failed or the
+// child died. Output of the child goes to this process's output.
+bool runInRoot(const std::string& root, const std::function<void()>& body);
+
+// Path of a file of the source tree (for committed test data).
+std::string sourcePath(const std::string& relative);
