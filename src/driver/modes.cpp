@@ -51,6 +51,7 @@ int runStdinMode(PackageSet& set, InstallFlags flags) {
     std::ofstream image(StdinImage, std::ios::binary | std::ios::trunc);
     if (!image.is_open()) {
         std::cout << "ERROR: could not open image" << std::endl;
+        manifest.discard();  // the scheduled actions' temporary files would be left behind
         return -1;
     }
     FdStreamBuf source(STDIN_FILENO);
