@@ -1,5 +1,4 @@
-// Package file reader: part-confined reading, skipping and seeking, with every byte taken
-// from the source passed once to the copy stream and the signature digest.
+// Package file reader: part-confined reading, skipping and seeking, each byte digested once.
 #include "pkgfile/package_file.h"
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Readers of the header parts of a package file: the package or bundle header, the
-// optional text and list parts after it, and the description of a file on disk.
+// Readers of a package file's header parts, and the description of a package file on disk.
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// Input stream buffer over a file descriptor: large-block reads for package files on
-// standard input or a pipe, seeks where the descriptor allows them.
+// Input stream buffer over a file descriptor, reading in large blocks (standard input, pipes).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,4 @@
-// The package file reader: header parts, skipping, seeking, put-back, the digest and the
-// copy stream, from a seekable source and from a pipe.
+// The package file reader, from a string, a pipe and a descriptor: parts, digest, copy.
 #include "pkgfile/package_file.h"
 
 #include <gtest/gtest.h>
