@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "pkgfile/byte_order.h"
 

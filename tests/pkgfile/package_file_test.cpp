@@ -362,3 +362,15 @@ TEST(PackageFileTest, SeekStaysWithinThePart) {
         }
     }
 }
+
+TEST(PackageFileTest, CopyThatRunsOutOfRoomIsReported) {
+    struct TenBytes : std::streambuf {
+        char area[10];
+        TenBytes() { setp(area, area + sizeof area); }
+    } full;
+    Source source(fileOf(header()), Text);
+    PackageFile file(source.in, false, &full);
+    EXPECT_FALSE(file.buffer().copyFailed());
+    EXPECT_EQ(file.nextPart(), -1);  // nothing accepted: read through to the end
+    EXPECT_TRUE(file.buffer().copyFailed());
+}
