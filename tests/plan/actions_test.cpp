@@ -6,6 +6,7 @@
 #include "pkg/package_set.h"
 #include "stage/manifest.h"
 #include "support/device_root.h"
+#include "support/files.h"
 #include "support/package_table.h"
 
 namespace {
@@ -145,4 +146,151 @@ TEST(ActionsTest, BundlesAndTheirMembersMoveTogether) {
          "x\nA disabled enable bundle=B isbundle\nB disabled bundle=A isbundle", 1, true, "", "B A",
          "x A:disabled:enable B:disabled:enable", ""},
     });
+}
+
+namespace {
+
+// The staged entries, one per line: "U path", "M path", "L path", or "N path=content" for
+// a new file.
+std::string stagedText(const Manifest& manifest) {
+    std::string text;
+    for (const auto& [path, entry] : manifest.all()) {
+        switch (entry.kind) {
+            case EntryKind::Unlink:
+                text += "U " + path + "\n";
+                break;
+            case EntryKind::NewFile:
+                text += "N " + path + "=" + fileText(entry.argument);
+                break;
+            case EntryKind::Move:
+                text += "M " + path + "\n";
+                break;
+            case EntryKind::Link:
+                text += "L " + path + "\n";
+                break;
+        }
+    }
+    return text;
+}
+
+// A database entry for every record of installed, with its state files.
+void writeDatabase(const DeviceRoot& root, const std::string& installed) {
+    TestSet set;
+    addPackages(set, installed);
+    for (const auto& package : set.packages) {
+        std::string dir = "flash/var/pdb/" + package->name + "/";
+        root.writeFile(dir + "version", std::to_string(package->version) + " 0\n");
+        if (package->disabled)
+            root.writeFile(dir + "disabled", package->userForced ? "user\n" : "auto\n");
+        else if (package->userForced)
+            root.writeFile(dir + "enabled", "user\n");
+        for (const std::string& file : package->files)
+            root.writeFile("flash" + file, "content");
+    }
+}
+
+struct ApplyCase {
+    const char* title;
+    const char* installed;
+    int verbosity;
+    int result;
+    const char* staged;
+    const char* after;
+    const char* log;
+    std::vector<std::string> statusLines;  // shown on the console, in this order
+};
+
+}  // namespace
+
+TEST(ActionsTest, ScheduledActionsAreStagedAndReported) {
+    const ApplyCase cases[] = {
+        {"nothing to do", "a\nb disabled", 1, 0, "", "a b:disabled", "", {}},
+        {"uninstalls are reported at verbosity 2",
+         "a\nb uninstall files=/bin/b\nc disabled deps=b",
+         2,
+         1,
+         "U /flash//bin/b\nU /flash/var/pdb/b/\nU /flash/var/pdb/c/\n",
+         "a",
+         "uninstalled b-1.0\nuninstalled c-1.0\n",
+         {"uninstalling b-1.0...", "uninstalling c-1.0..."}},
+        {"but not at verbosity 1",
+         "a\nb uninstall files=/bin/b",
+         1,
+         1,
+         "U /flash//bin/b\nU /flash/var/pdb/b/\n",
+         "a",
+         "",
+         {}},
+        {"a displaced package is disabled before the other is enabled",
+         "a disabled enable conflicts=b\nb user",
+         1,
+         1,
+         "U /flash/var/pdb/a/disabled\nN /flash/var/pdb/b/disabled=user\n"
+         "U /flash/var/pdb/b/enabled\n",
+         "a b:disabled",
+         "disabled b-1.0\nenabled a-1.0\n",
+         {"disabling b-1.0...", "enabling a-1.0..."}},
+        {"a user's enable of an enabled package is recorded",
+         "a deps=b\nb enable user",
+         1,
+         1,
+         "N /flash/var/pdb/b/enabled=user\n",
+         "a b",
+         "enabled b-1.0\n",
+         {"enabling b-1.0..."}},
+        {"an automatic disable says so",
+         "a\nb disable",
+         0,
+         1,
+         "N /flash/var/pdb/b/disabled=auto\n",
+         "a b:disabled",
+         "",
+         {}},
+        {"a refused plan stages nothing",
+         "a uninstall\nb disable",
+         1,
+         0,
+         "",
+         "a b",
+         "ERROR: can not uninstall or disable all packages\n",
+         {}},
+    };
+    for (const ApplyCase& c : cases) {
+        DeviceRoot root;
+        writeDatabase(root, c.installed);
+        EXPECT_TRUE(runInRoot(root.root(), [&] {
+            TestSet set;
+            addPackages(set, c.installed);
+            Manifest manifest;
+            EXPECT_EQ(applyScheduledActions(set, manifest, c.verbosity), c.result) << c.title;
+            EXPECT_EQ(stagedText(manifest), c.staged) << c.title;
+            EXPECT_EQ(describeSet(set), c.after) << c.title;
+            EXPECT_EQ(logText(set), c.log) << c.title;
+            std::string console = set.console.str();
+            size_t at = 0;
+            for (const std::string& status : c.statusLines) {
+                at = console.find(status, at);
+                EXPECT_NE(at, std::string::npos) << c.title << ": " << status;
+            }
+            if (c.log[0] == 0) {
+                EXPECT_EQ(console, "") << c.title;
+            }
+            manifest.discard();
+        })) << c.title;
+    }
+}
+
+// Two records of one name: the one uninstalled is the one destroyed, and the other stays
+// usable (the sanitizer build catches a use after free).
+TEST(ActionsTest, UninstallTakesOutTheRecordItselfWhenNamesRepeat) {
+    DeviceRoot root;
+    EXPECT_TRUE(runInRoot(root.root(), [] {
+        TestSet set;
+        addPackages(set, "a 1.0\nb\na 2.0 uninstall");
+        Manifest manifest;
+        EXPECT_EQ(applyScheduledActions(set, manifest, 2), 1);
+        EXPECT_EQ(describeSet(set), "a b");
+        EXPECT_EQ(packageText(*set.packages[0]), "a-1.0");
+        EXPECT_EQ(logText(set), "uninstalled a-2.0\n");
+    }));
 }
