@@ -1,5 +1,5 @@
 // Times the planning of scheduled actions on large package sets: a run with nothing to do,
-// and one that uninstalls a package that a tenth of the set depends on.
+// and one that uninstalls a package that a tenth of the set (disabled) depends on.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,20 +18,26 @@ Dependency named(const std::string& name) {
     return dependency;
 }
 
-// "core" and "base", then chains of ten packages, each needing the one before it; the
-// first of a chain needs "core" for the first tenth of the set, "base" otherwise. Every
-// package also provides a service name and conflicts with a name nobody has.
+// "core" and "base", then chains of ten packages, each needing the one before it. The
+// first tenth of the set is disabled and each of it also needs "core"; the chains of the
+// rest begin with a need of "base". Every package also provides a service name and
+// conflicts with a name nobody has.
 void fillSet(PackageSet& set, size_t count) {
     for (const char* name : {"core", "base"})
         set.packages.push_back(std::make_unique<InstalledPackage>(name, 0x01006600, 1));
-    size_t coreChains = std::max<size_t>(1, count / 100);
+    size_t coreUsers = count / 10;
     for (size_t i = 0; i + 2 < count; ++i) {
         size_t chain = i / 10;
-        auto package = std::make_unique<InstalledPackage>("p" + std::to_string(i), 0x01006600, 1);
-        if (i % 10 == 0)
-            package->deps.push_back(named(chain < coreChains ? "core" : "base"));
-        else
+        auto package =
+            std::make_unique<InstalledPackage>("p" + std::to_string(i), 0x01006600, 1);
+        if (i % 10 != 0)
             package->deps.push_back(named("p" + std::to_string(i - 1)));
+        if (i < coreUsers) {
+            package->deps.push_back(named("core"));
+            package->disabled = true;
+        } else if (i % 10 == 0) {
+            package->deps.push_back(named("base"));
+        }
         package->provides.push_back(named("service" + std::to_string(chain)));
         package->conflicts.push_back(named("old" + std::to_string(i)));
         set.packages.push_back(std::move(package));
