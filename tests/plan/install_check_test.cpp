@@ -1,5 +1,4 @@
-// The install checks: installed versions, system version, architecture, required
-// packages, conflicts, and the one message they may print.
+// The install checks and the one message they may print.
 #include "plan/install_check.h"
 
 #include <gtest/gtest.h>
@@ -9,138 +8,84 @@
 
 namespace {
 
-constexpr InstallFlags Upgrade = InstallFlag::Upgrade;
-constexpr InstallFlags Downgrade = InstallFlag::Downgrade;
-constexpr InstallFlags Unmet = InstallFlag::Unmet;
-constexpr InstallFlags Conflict = InstallFlag::Conflict;
-constexpr InstallFlags Reinstall = InstallFlag::Reinstall;
-
-struct CheckCase {
-    const char* installed;
-    const char* offered;
-    InstallFlags tolerated;
-    InstallFlags expected;
-    const char* log;
-    FlashLimits limits = {};
-};
-
-void runCases(const std::vector<CheckCase>& cases) {
-    for (const CheckCase& c : cases) {
-        TestSet set;
-        set.arch = "i386";
-        addPackages(set, c.installed);
-        std::string before = describeSet(set);
-        auto offered = parseCandidate(c.offered);
-        EXPECT_EQ(checkInstall(set, *offered, c.tolerated, &c.limits), c.expected) << c.offered;
-        EXPECT_EQ(logText(set), c.log) << c.offered;
-        EXPECT_EQ(describeSet(set), before) << c.offered;
-    }
+// Result or tolerated bits as words: "upgrade downgrade unmet conflict reinstall".
+InstallFlags flagsOf(const std::string& words) {
+    static const std::pair<const char*, InstallFlags> names[] = {
+        {"upgrade", InstallFlag::Upgrade},     {"downgrade", InstallFlag::Downgrade},
+        {"unmet", InstallFlag::Unmet},         {"conflict", InstallFlag::Conflict},
+        {"reinstall", InstallFlag::Reinstall}, {"all", 0xFFFFFFFF}};
+    InstallFlags flags = 0;
+    for (const std::string& word : fields(words, ' '))
+        for (const auto& [name, bit] : names)
+            if (word == name)
+                flags |= bit;
+    return flags;
 }
 
 }  // namespace
 
-TEST(InstallCheckTest, InstalledVersionDecidesUpgradeDowngradeOrReinstall) {
-    runCases({
-        {"a 1.0", "a 1.0", 0, Reinstall,
-         "WARNING: omitting package a-1.0: it is already installed\n"},
-        {"a 1.0", "a 1.0", Reinstall, Reinstall, ""},
-        {"a 1.0", "a 2.0", 0, Upgrade, ""},
-        {"a 1.0 built=5", "a 1.0 built=6", 0, Upgrade, ""},
-        {"a 1.0 built=6", "a 1.0 built=5", 0, Downgrade,
-         "WARNING: omitting package a-1.0: newer package a-1.0 is already installed\n"},
-        {"a 2.0", "a 1.0", Downgrade, Downgrade, ""},
-        {"b", "a", 0, 0, ""},
-        {"branding 2.0", "branding 1.0", 0, 0, ""},
-        {"branding 1.0", "branding 1.0", 0, 0, ""},
-        {"a 1.0 disabled", "a 1.0", 0, Reinstall,
-         "WARNING: omitting package a-1.0: it is already installed\n"},
-    });
+// installed | offered | tolerated | flash: lowest version, "large" erase blocks | result |
+// message ("-" for none of the optional fields)
+TEST(InstallCheckTest, ConditionsAndTheFirstUntoleratedMessage) {
+    for (const std::string& line : fields(R"(
+        a 1.0        | a 1.0                | -         | -         | reinstall | WARNING: omitting package a-1.0: it is already installed
+        a 1.0        | a 1.0                | reinstall | -         | reinstall |
+        a 1.0 built=5 | a 1.0 built=6       | -         | -         | upgrade   |
+        a 2.0        | a 1.0                | -         | -         | downgrade | WARNING: omitting package a-1.0: newer package a-2.0 is already installed
+        a 2.0        | a 1.0 deps=x arch=arm | -        | -         | downgrade unmet | WARNING: omitting package a-1.0: newer package a-2.0 is already installed
+        branding 1.0 | branding 1.0         | -         | -         | -         |
+        x            | system 6.39.5        | -         | 6.40      | unmet     | ERROR: omitting package system-6.39.5: min Norvale version is 6.40
+        x            | system 6.40          | -         | 6.40      | -         |
+        x            | norvale-x86 6.39.5   | -         | 6.40      | unmet     | ERROR: omitting package norvale-x86-6.39.5: min Norvale version is 6.40
+        x            | xnorvale 6.39.5      | -         | 6.40      | -         |
+        x            | system 3.20rc1       | -         | - large   | unmet     | WARNING: omitting package system-3.20rc1: it does not support current file system
+        x            | system 3.20rc2       | -         | - large   | -         |
+        x            | system 3.20rc1       | -         | -         | -         |
+        c conflicts=system | system 6.39.5 arch=arm | unmet | 6.40  | unmet conflict | ERROR: can not install system-6.39.5: it conflicts with c-1.0
+        x            | a arch=arm           | -         | -         | unmet     | ERROR: can not install a-1.0: it is not made for i386, but for arm
+        x            | a arch=i386          | -         | -         | -         |
+        b disabled   | a deps=b             | -         | -         | unmet     | ERROR: can not install a-1.0: b is not installed, but is required
+        b 1.0        | a deps=b@2.0         | -         | -         | unmet     | ERROR: can not install a-1.0: b-2.0 is not installed, but is required
+        b placeholder | a deps=b            | -         | -         | unmet     | ERROR: can not install a-1.0: b is not installed, but is required
+        p provides=b | a deps=b             | -         | -         | -         |
+        y            | a deps=x,y,z         | -         | -         | unmet     | ERROR: can not install a-1.0: x is not installed, but is required
+        c conflicts=a | a                   | -         | -         | conflict  | ERROR: can not install a-1.0: it conflicts with c-1.0
+        c conflicts=a disabled | a          | -         | -         | -         |
+        c provides=a:-1 | a                 | -         | -         | -         |
+        c conflicts=a | a arch=arm deps=x   | -         | -         | unmet conflict | ERROR: can not install a-1.0: it is not made for i386, but for arm
+        c conflicts=a | a arch=arm deps=x   | all       | -         | unmet conflict |
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        TestSet set;
+        set.arch = "i386";
+        addPackages(set, f[0]);
+        std::string before = describeSet(set);
+        std::vector<std::string> flash = fields(f[3], ' ');
+        FlashLimits limits;
+        limits.lowestSystemVersion = flash[0] == "-" ? 0 : parseVersion(flash[0]);
+        limits.largeEraseBlocks = flash.size() > 1;
+        auto offered = parseCandidate(f[1]);
+        EXPECT_EQ(checkInstall(set, *offered, flagsOf(f[2]), &limits), flagsOf(f[4])) << line;
+        EXPECT_EQ(logText(set), f.size() > 5 ? f[5] : "") << line;
+        EXPECT_EQ(describeSet(set), before) << line;
+    }
 }
 
-TEST(InstallCheckTest, SystemVersionIsCheckedForSystemPackagesOnly) {
-    const FlashLimits floor640 = {parseVersion("6.40"), false};
-    const FlashLimits largeBlocks = {0, true};
-    runCases({
-        {"x", "system 6.39.5", 0, Unmet,
-         "ERROR: omitting package system-6.39.5: min Norvale version is 6.40\n", floor640},
-        {"x", "system 6.40", 0, 0, "", floor640},
-        {"x", "norvale-x86 6.39.5", 0, Unmet,
-         "ERROR: omitting package norvale-x86-6.39.5: min Norvale version is 6.40\n", floor640},
-        {"x", "xnorvale 6.39.5", 0, 0, "", floor640},
-        {"x", "system 3.20rc1", 0, Unmet,
-         "WARNING: omitting package system-3.20rc1: it does not support current file system\n",
-         largeBlocks},
-        {"x", "system 3.20rc2", 0, 0, "", largeBlocks},
-        {"x", "system 3.20rc1", 0, 0, "", {}},
-        {"x", "system 6.39.5", Unmet, Unmet, "", floor640},
-    });
-}
-
-TEST(InstallCheckTest, ArchitectureRequiredPackagesAndConflicts) {
-    runCases({
-        {"x", "a arch=arm", 0, Unmet,
-         "ERROR: can not install a-1.0: it is not made for i386, but for arm\n"},
-        {"x", "a arch=i386", 0, 0, ""},
-        {"x", "a", 0, 0, ""},
-        {"b disabled", "a deps=b", 0, Unmet,
-         "ERROR: can not install a-1.0: b is not installed, but is required\n"},
-        {"b 1.0", "a deps=b@2.0", 0, Unmet,
-         "ERROR: can not install a-1.0: b-2.0 is not installed, but is required\n"},
-        {"b placeholder", "a deps=b", 0, Unmet,
-         "ERROR: can not install a-1.0: b is not installed, but is required\n"},
-        {"p provides=b", "a deps=b", 0, 0, ""},
-        {"p provides=b disabled", "a deps=b", 0, Unmet,
-         "ERROR: can not install a-1.0: b is not installed, but is required\n"},
-        {"y", "a deps=x,y,z", 0, Unmet,
-         "ERROR: can not install a-1.0: x is not installed, but is required\n"},
-        {"c conflicts=a", "a", 0, Conflict,
-         "ERROR: can not install a-1.0: it conflicts with c-1.0\n"},
-        {"c conflicts=a disabled", "a", 0, 0, ""},
-        {"c conflicts=a", "a", Conflict, Conflict, ""},
-        {"c provides=a:0", "a", 0, Conflict,
-         "ERROR: can not install a-1.0: it conflicts with c-1.0\n"},
-        {"c provides=a:-1", "a", 0, 0, ""},
-    });
-}
-
-TEST(InstallCheckTest, OnlyTheFirstUntoleratedConditionIsReported) {
-    const FlashLimits floor640 = {parseVersion("6.40"), false};
-    runCases({
-        {"a 2.0", "a 1.0 deps=x", 0, Downgrade | Unmet,
-         "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n"},
-        {"c conflicts=a", "a arch=arm deps=x", 0, Unmet | Conflict,
-         "ERROR: can not install a-1.0: it is not made for i386, but for arm\n"},
-        {"c conflicts=a", "a arch=arm deps=x", Unmet, Unmet | Conflict,
-         "ERROR: can not install a-1.0: it conflicts with c-1.0\n"},
-        {"c conflicts=system", "system 6.39.5 arch=arm deps=x", 0, Unmet | Conflict,
-         "ERROR: omitting package system-6.39.5: min Norvale version is 6.40\n", floor640},
-        {"c conflicts=system", "system 6.39.5 arch=arm deps=x", Unmet, Unmet | Conflict,
-         "ERROR: can not install system-6.39.5: it conflicts with c-1.0\n", floor640},
-        {"a 1.0", "a 1.0 arch=arm", Reinstall, Reinstall | Unmet,
-         "ERROR: can not install a-1.0: it is not made for i386, but for arm\n"},
-        {"a 1.0", "a 2.0 arch=arm", 0, Upgrade | Unmet,
-         "ERROR: can not install a-2.0: it is not made for i386, but for arm\n"},
-    });
-}
-
-// Without the flash driver (or with something that is no driver in its place) there is
-// no lowest version, and without an MTD device the erase blocks count as small.
+// Without the flash driver, or with something that is no driver in its place, there is
+// no lowest version; without an MTD device the erase blocks count as small.
 TEST(InstallCheckTest, MissingOrForeignFlashDevicesSetNoLimit) {
     DeviceRoot root;
-    EXPECT_TRUE(runInRoot(root.root(), [] {
-        TestSet set;
-        auto old = parseCandidate("system 0.1");
-        EXPECT_EQ(lowestSystemVersion(), 0u);
-        EXPECT_TRUE(checkSystemVersion(set, *old, true));
-        EXPECT_EQ(checkInstall(set, *old, 0), 0u);
-    }));
-    root.writeFile("dev/flash", std::string(8, '\xff'));
-    root.writeFile("dev/mtd0", std::string(64, '\xff'));
-    EXPECT_TRUE(runInRoot(root.root(), [] {
-        TestSet set;
-        auto old = parseCandidate("system 0.1");
-        EXPECT_EQ(lowestSystemVersion(), 0u);
-        EXPECT_TRUE(checkSystemVersion(set, *old, true));
-        EXPECT_TRUE(set.log.empty());
-    }));
+    for (int foreign = 0; foreign < 2; ++foreign) {
+        if (foreign) {
+            root.writeFile("dev/flash", std::string(8, '\xff'));
+            root.writeFile("dev/mtd0", std::string(64, '\xff'));
+        }
+        EXPECT_TRUE(runInRoot(root.root(), [] {
+            TestSet set;
+            EXPECT_EQ(lowestSystemVersion(), 0u);
+            EXPECT_EQ(checkInstall(set, *parseCandidate("system 0.1"), 0), 0u);
+            EXPECT_TRUE(set.log.empty());
+        }));
+    }
 }

@@ -7,253 +7,151 @@
 
 namespace {
 
-// Owns candidate records made from lines and hands out the list of them.
-struct CandidateList {
-    explicit CandidateList(const std::vector<std::string>& lines) {
-        for (const std::string& line : lines) {
-            records.push_back(parseCandidate(line));
-            list.push_back(records.back().get());
-        }
-    }
-    std::string texts() const {
-        std::string text;
-        for (const Package* package : list)
-            text += (text.empty() ? "" : " ") + packageText(*package);
-        return text;
-    }
-    std::vector<std::unique_ptr<CandidatePackage>> records;
-    PackageList list;
-};
-
 std::string textsOf(const std::vector<InstalledPackage*>& packages) {
     std::string text;
     for (const InstalledPackage* package : packages)
         text += (text.empty() ? "" : " ") + packageText(*package);
-    return text;
+    return text.empty() ? "-" : text;
+}
+
+std::string textOf(const Package* package) {
+    return package ? packageText(*package) : "-";
+}
+
+std::string answer(const PackageSet& set, const std::string& query, const std::string& argument) {
+    if (query == "index")
+        return std::to_string(indexOfPackage(set, argument));
+    if (query == "provider")
+        return textOf(findPackageOrProvider(set, argument));
+    if (query == "conflicting")
+        return textOf(findConflicting(set, *parseCandidate(argument)));
+    return textsOf(findSatisfying(set, parseDependency(argument), query == "satisfying-all"));
 }
 
 }  // namespace
 
-TEST(LookupTest, NameLookupTakesTheFirstExactMatch) {
-    TestSet set;
-    addPackages(set, "a 1.0\nb\na 2.0\n");
-    EXPECT_EQ(indexOfPackage(set, "a"), 0);
-    EXPECT_EQ(findPackage(set, "a")->version, parseVersion("1.0"));
-    EXPECT_EQ(indexOfPackage(set, "c"), -1);
-    EXPECT_EQ(indexOfPackage(set, "A"), -1);
-    EXPECT_EQ(indexOfPackage(set, "a "), -1);
-    EXPECT_EQ(findPackage(set, "c"), nullptr);
-}
-
-TEST(LookupTest, FindPackageOrProviderPrefersTheFirstEnabledMatch) {
-    struct Case {
-        const char* set;
-        const char* name;
-        const char* expected;  // packageText, "" for none
-    } cases[] = {
-        {"x 1.0 disabled\ny provides=x", "x", "y-1.0"},
-        {"x 1.0 disabled\ny provides=x@3.0..3.0 disabled\nz", "x", "y-1.0"},
-        {"x 1.0 disabled\nx 2.0 disabled", "x", "x-2.0"},
-        {"x 1.0\ny provides=x", "x", "x-1.0"},
-        {"y provides=x\nx 1.0", "x", "y-1.0"},
-        {"a\nb", "x", ""},
-    };
-    for (const Case& c : cases) {
+// set | query | argument | answer ("-" for none)
+TEST(LookupTest, LookupsTakeTheFirstMatchAndPassOverPlaceholders) {
+    for (const std::string& line : fields(R"(
+        a 1.0; b; a 2.0                         | index          | a           | 0
+        a 1.0; b; a 2.0                         | index          | A           | -1
+        x disabled; y provides=x                | provider       | x           | y-1.0
+        x disabled; y provides=x@3.0..3.0 disabled; z | provider | x           | y-1.0
+        x 1.0 disabled; x 2.0 disabled          | provider       | x           | x-2.0
+        x 1.0; y provides=x                     | provider       | x           | x-1.0
+        a; b                                    | provider       | x           | -
+        a placeholder; a 1.0                    | satisfying-all | a           | a-1.0
+        a disabled; b provides=a                | satisfying     | a           | b-1.0
+        a disabled; b provides=a                | satisfying-all | a           | a-1.0 b-1.0
+        a 1.0; a 2.0; a 3.0                     | satisfying-all | a@2.0..2.0  | a-2.0
+        a 1.0; a 2.0; a 3.0                     | satisfying-all | a@..2.0     | a-1.0 a-2.0
+        p provides=a@1.0..1.0                   | satisfying-all | a@2.0       | -
+        p provides=a                            | satisfying-all | a@2.0       | p-1.0
+        A; b provides=A                         | satisfying-all | a           | -
+        x disabled conflicts=n; y 2.0 conflicts=n | conflicting  | n           | y-2.0
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
         TestSet set;
-        addPackages(set, c.set);
-        InstalledPackage* found = findPackageOrProvider(set, c.name);
-        EXPECT_EQ(found ? packageText(*found) : "", c.expected) << c.set;
+        addPackages(set, f[0]);
+        EXPECT_EQ(answer(set, f[1], f[2]), f[3]) << line;
     }
 }
 
-TEST(LookupTest, FindSatisfyingSkipsPlaceholdersAndDisabledRecords) {
-    struct Case {
-        const char* set;
-        const char* dependency;
-        bool includeDisabled;
-        const char* expected;
-    } cases[] = {
-        {"a placeholder\na 1.0", "a", true, "a-1.0"},
-        {"a disabled\nb provides=a", "a", false, "b-1.0"},
-        {"a disabled\nb provides=a", "a", true, "a-1.0 b-1.0"},
-        {"a 1.0\na 2.0\na 3.0", "a@2.0..2.0", true, "a-2.0"},
-        {"a 1.0\na 2.0\na 3.0", "a@2.0", true, "a-2.0 a-3.0"},
-        {"a 1.0\na 2.0\na 3.0", "a@..2.0", true, "a-1.0 a-2.0"},
-        {"p provides=a@1.0..1.0", "a@2.0", true, ""},
-        {"p provides=a", "a@2.0", true, "p-1.0"},
-        {"p provides=a@3.0..3.0", "a@..2.0", true, ""},
-        {"A\na.x\nb provides=A", "a", true, ""},
-    };
-    for (const Case& c : cases) {
-        TestSet set;
-        addPackages(set, c.set);
-        EXPECT_EQ(textsOf(findSatisfying(set, parseDependency(c.dependency), c.includeDisabled)),
-                  c.expected)
-            << c.set << " / " << c.dependency;
-    }
-}
-
-TEST(LookupTest, FindConflictingPassesOverDisabledRecords) {
-    TestSet set;
-    addPackages(set, "x disabled conflicts=n\ny 2.0 conflicts=n\nz conflicts=n");
-    auto offered = parseCandidate("n");
-    EXPECT_EQ(packageText(*findConflicting(set, *offered)), "y-2.0");
-    EXPECT_EQ(findConflicting(set, *parseCandidate("m")), nullptr);
-}
-
+// a | b | whether a displaces b, whether b displaces a
 TEST(LookupTest, DisplacementFollowsTheFirstDecidingTest) {
-    struct Case {
-        const char* a;
-        const char* b;
-        bool aDisplacesB;
-        bool bDisplacesA;
-    } cases[] = {
-        // Providers of one name: the greater priority wins, equal ones live together.
-        {"p provides=x:5", "q provides=x:3", true, false},
-        {"p provides=x:5", "q provides=x:5", false, false},
-        // A provider of another package's name displaces it unless its priority is negative.
-        {"p provides=q:0", "q", true, false},
-        {"p provides=q:-1", "q", false, true},
-        // Conflicts entries, with and without a version range.
-        {"a conflicts=b", "b", true, false},
-        {"a conflicts=b@2.0", "b 1.0", false, false},
-        {"a conflicts=y", "b provides=y", true, false},
-        {"a conflicts=y@2.0", "b provides=y@..1.0", false, false},
-        // The priority test decides "no" before the conflicts list is looked at.
-        {"a conflicts=y provides=z:1", "b provides=y,z:5", false, true},
-        // A conflicts entry satisfied by name decides before priorities.
-        {"a conflicts=b", "b provides=a:0", true, true},
-        // Placeholders never conflict.
-        {"a placeholder conflicts=b", "b", false, false},
-        {"a conflicts=b", "b placeholder", false, false},
-        // A bundle file whose member carries a's name is displaced by a.
-        {"m", "B members=m", true, false},
-    };
-    for (const Case& c : cases) {
-        auto a = parseCandidate(c.a);
-        auto b = parseCandidate(c.b);
-        EXPECT_EQ(conflictsWith(*a, *b), c.aDisplacesB) << c.a << " / " << c.b;
-        EXPECT_EQ(conflictsWith(*b, *a), c.bDisplacesA) << c.b << " / " << c.a;
+    for (const std::string& line : fields(R"(
+        p provides=x:5              | q provides=x:3      | 1 0
+        p provides=x:5              | q provides=x:5      | 0 0
+        p provides=q:0              | q                   | 1 0
+        p provides=q:-1             | q                   | 0 1
+        a conflicts=b               | b                   | 1 0
+        a conflicts=b@2.0           | b 1.0               | 0 0
+        a conflicts=y               | b provides=y        | 1 0
+        a conflicts=y@2.0           | b provides=y@..1.0  | 0 0
+        a conflicts=y provides=z:1  | b provides=y,z:5    | 0 1
+        a conflicts=b               | b provides=a:0      | 1 1
+        a placeholder conflicts=b   | b                   | 0 0
+        a conflicts=b               | b placeholder       | 0 0
+        m                           | B members=m         | 1 0
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        auto a = parseCandidate(f[0]);
+        auto b = parseCandidate(f[1]);
+        EXPECT_EQ(
+            std::to_string(conflictsWith(*a, *b)) + " " + std::to_string(conflictsWith(*b, *a)),
+            f[2])
+            << line;
     }
 }
 
-TEST(LookupTest, BundleMemberConflictsAreTheBundles) {
-    auto bundle = parseCandidate("B members=m");
-    bundle->contents.front()->conflicts.push_back(parseDependency("z"));
-    EXPECT_TRUE(conflictsWith(*bundle, *parseCandidate("z")));
-    EXPECT_FALSE(conflictsWith(*parseCandidate("z"), *bundle));
-}
-
-TEST(LookupTest, NeedsReachIntoBundleMembersBothWays) {
-    auto user = parseCandidate("u deps=m");
+TEST(LookupTest, RelationsReachIntoBundleMembers) {
     auto bundle = parseCandidate("B members=m,n");
-    auto needy = parseCandidate("C members=u");
-    needy->contents.front()->deps.push_back(parseDependency("m"));
-    EXPECT_TRUE(dependsOn(*user, *bundle));
-    EXPECT_TRUE(dependsOn(*needy, *parseCandidate("m")));
-    EXPECT_TRUE(dependsOn(*needy, *bundle));
-    EXPECT_FALSE(dependsOn(*bundle, *user));
-    EXPECT_TRUE(dependsOn(*parseCandidate("v deps=x@2.0"), *parseCandidate("w provides=x")));
-    EXPECT_FALSE(dependsOn(*parseCandidate("v deps=x@2.0"), *parseCandidate("x 1.0")));
+    bundle->contents.front()->conflicts.push_back(parseDependency("z"));
+    bundle->contents.back()->deps.push_back(parseDependency("y"));
+    EXPECT_TRUE(conflictsWith(*bundle, *parseCandidate("z")));
+    EXPECT_TRUE(dependsOn(*bundle, *parseCandidate("y")));
+    EXPECT_TRUE(dependsOn(*parseCandidate("u deps=m"), *bundle));
+    EXPECT_FALSE(dependsOn(*parseCandidate("u deps=m@2.0"), *bundle));
 }
 
+// a | b | compareRecords(a, b); the swapped and reversed comparisons are the opposite
 TEST(LookupTest, CompareRecordsLooksThroughBundles) {
-    struct Case {
-        const char* a;
-        const char* b;
-        int expected;
-    } cases[] = {
-        {"a 2.0", "a 1.0", 1},
-        {"a 1.0 built=4", "a 1.0 built=5", -1},
-        {"a 6.41rc1", "a 6.41beta3", 1},
-        {"a 1.0", "a 1.0", 0},
-        {"a 9.0", "b 1.0", 0},
-        {"B 1.0 members=m@2.0", "m 1.0", 1},
-        {"B 9.0 members=m@1.0", "m 2.0", -1},
-        {"B 1.0 members=m@1.0,n@3.0", "n 2.0", 1},
-        {"B 1.0 members=m@1.0", "m 1.0", 0},
-        {"B members=m@2.0", "C members=m@1.0", 0},
-    };
-    for (const Case& c : cases) {
-        auto a = parseCandidate(c.a);
-        auto b = parseCandidate(c.b);
-        EXPECT_EQ(compareRecords(*a, *b), c.expected) << c.a << " / " << c.b;
-        EXPECT_EQ(compareRecords(*b, *a), -c.expected) << c.b << " / " << c.a;
-        EXPECT_EQ(compareRecordsReversed(*a, *b, true), -c.expected) << c.a << " / " << c.b;
-        EXPECT_EQ(compareRecordsReversed(*a, *b, false), c.expected) << c.a << " / " << c.b;
+    for (const std::string& line : fields(R"(
+        a 2.0                      | a 1.0            | 1
+        a 1.0 built=4              | a 1.0 built=5    | -1
+        a 6.41rc1                  | a 6.41beta3      | 1
+        a 9.0                      | b 1.0            | 0
+        B 1.0 members=m@2.0        | m 1.0            | 1
+        B 9.0 members=m@1.0,n@3.0  | n 2.0            | 1
+        B 1.0 members=m@1.0        | m 1.0            | 0
+        B members=m@2.0            | C members=m@1.0  | 0
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        auto a = parseCandidate(f[0]);
+        auto b = parseCandidate(f[1]);
+        int expected = std::stoi(f[2]);
+        EXPECT_EQ(compareRecords(*a, *b), expected) << line;
+        EXPECT_EQ(compareRecords(*b, *a), -expected) << line;
+        EXPECT_EQ(compareRecordsReversed(*a, *b, true), -expected) << line;
     }
 }
 
-TEST(LookupTest, SelectionKeepsOneVersionPerName) {
-    const Version f = parseVersion("6.40");
-    struct Case {
-        std::vector<std::string> list;
-        Version floor;
-        bool report;
-        const char* survivors;
-        const char* log;
-    } cases[] = {
-        {{"a 1.0", "a 2.0", "b"},
-         NoFloor,
-         true,
-         "b-1.0 a-2.0",
-         "WARNING: omitting package a-1.0: newer package is already provided\n"},
-        {{"a 2.0", "a 1.0"}, NoFloor, false, "a-2.0", ""},
-        {{"a 1.0", "a 2.0"},
-         0,
-         true,
-         "a-1.0",
-         "WARNING: omitting package a-2.0: older package is already provided\n"},
-        {{"a 1.0", "a 1.0"}, NoFloor, true, "", ""},
-        {{"B members=a", "a"}, NoFloor, true, "B-1.0", ""},
-        {{"a", "B members=a"}, NoFloor, true, "B-1.0", ""},
-        {{"B 1.0 members=a@2.0", "a 1.0"},
-         NoFloor,
-         true,
-         "B-1.0",
-         "WARNING: omitting package a-1.0: newer package is already provided\n"},
-        {{"a 6.39.10"}, f, false, "", "WARNING: ommitting package a-6.39.10: not allowed\n"},
-        {{"a 6.40", "b 6.41"}, f, false, "b-6.41 a-6.40", ""},
-        // An entry left out for the floor still supersedes the newer one.
-        {{"a 6.39", "a 6.41"},
-         f,
-         true,
-         "",
-         "WARNING: ommitting package a-6.39: not allowed\n"
-         "WARNING: omitting package a-6.41: older package is already provided\n"},
-    };
-    for (const Case& c : cases) {
+// list | floor ("-" for none) | report | result | warnings
+TEST(LookupTest, SelectionKeepsOneVersionPerNameAndOrderingFollowsNeeds) {
+    for (const std::string& line : fields(R"(
+        a 1.0; a 2.0; b      | -    | 1 | b-1.0 a-2.0 | WARNING: omitting package a-1.0: newer package is already provided
+        a 2.0; a 1.0         | -    | 0 | a-2.0       |
+        a 1.0; a 2.0         | 0    | 1 | a-1.0       | WARNING: omitting package a-2.0: older package is already provided
+        a 1.0; a 1.0         | -    | 1 | -           |
+        B members=a; a       | -    | 1 | B-1.0       |
+        a; B members=a       | -    | 1 | B-1.0       |
+        a 6.39.10            | 6.40 | 0 | -           | WARNING: ommitting package a-6.39.10: not allowed
+        a 6.39; a 6.41       | 6.40 | 0 | -           | WARNING: ommitting package a-6.39: not allowed
+        A deps=B; B          | -    | 1 | B-1.0 A-1.0 |
+        B; A deps=B          | -    | 1 | B-1.0 A-1.0 |
+        A deps=B; B deps=A   | -    | 1 | A-1.0 B-1.0 |
+        X; A deps=B; B deps=X | -   | 1 | A-1.0 X-1.0 B-1.0 |
+        B conflicts=A; A     | -    | 1 | B-1.0 A-1.0 |
+        A; B conflicts=A     | -    | 1 | B-1.0 A-1.0 |
+        C deps=A; A; B deps=A,C | - | 1 | A-1.0 C-1.0 B-1.0 |
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
         TestSet set;
-        CandidateList candidates(c.list);
-        selectAndOrder(set, candidates.list, c.floor, c.report);
-        EXPECT_EQ(candidates.texts(), c.survivors) << c.list.front();
-        EXPECT_EQ(logText(set), c.log) << c.list.front();
-    }
-}
-
-TEST(LookupTest, OrderingPlacesEachEntryAfterWhatItNeeds) {
-    struct Case {
-        std::vector<std::string> list;
-        const char* ordered;
-    } cases[] = {
-        {{"A deps=B", "B"}, "B A"},
-        {{"B", "A deps=B"}, "B A"},
-        {{"A", "B"}, "B A"},
-        {{"A deps=B", "B deps=A"}, "A B"},
-        {{"X", "A deps=B", "B deps=X"}, "A X B"},
-        {{"B conflicts=A", "A"}, "B A"},
-        {{"A", "B conflicts=A"}, "B A"},
-        {{"C deps=A", "A", "B deps=A,C"}, "A C B"},
-        {{"A deps=x", "P provides=x", "Q"}, "Q P A"},
-    };
-    for (const Case& c : cases) {
-        TestSet set;
-        CandidateList candidates(c.list);
-        selectAndOrder(set, candidates.list, NoFloor, true);
-        std::string names;
-        for (const Package* package : candidates.list)
-            names += (names.empty() ? "" : " ") + package->name;
-        EXPECT_EQ(names, c.ordered) << c.list.front();
-        EXPECT_TRUE(set.log.empty());
+        std::vector<std::unique_ptr<CandidatePackage>> records;
+        PackageList list;
+        for (const std::string& record : fields(f[0], ';')) {
+            records.push_back(parseCandidate(record));
+            list.push_back(records.back().get());
+        }
+        selectAndOrder(set, list, f[1] == "-" ? NoFloor : parseVersion(f[1]), f[2] == "1");
+        std::string result;
+        for (const Package* package : list)
+            result += (result.empty() ? "" : " ") + packageText(*package);
+        EXPECT_EQ(result.empty() ? "-" : result, f[3]) << line;
+        EXPECT_EQ(logText(set), f.size() > 4 ? f[4] : "") << line;
     }
 }

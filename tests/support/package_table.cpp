@@ -3,34 +3,23 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, separator))
-        if (!part.empty())
-            parts.push_back(part);
-    return parts;
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, strlen(prefix), prefix) == 0;
 }
 
 std::vector<Dependency> parseList(const std::string& text) {
     std::vector<Dependency> list;
-    for (const std::string& entry : split(text, ','))
+    for (const std::string& entry : fields(text, ','))
         list.push_back(parseDependency(entry));
     return list;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-void applyInstalledToken(InstalledPackage& package, const std::string& token) {
+bool applyInstalledToken(InstalledPackage& package, const std::string& token) {
     if (token == "disabled")
         package.disabled = true;
     else if (token == "user")
@@ -44,126 +33,124 @@ void applyInstalledToken(InstalledPackage& package, const std::string& token) {
     else if (startsWith(token, "bundle="))
         package.bundle.name = token.substr(7);
     else if (startsWith(token, "files="))
-        for (const std::string& path : split(token.substr(6), ','))
+        for (const std::string& path : fields(token.substr(6), ','))
             package.files.insert(path);
     else
-        ADD_FAILURE() << "unknown token " << token;
+        return false;
+    return true;
 }
 
-// Fills package from a line; tokens only an installed record has go to installed.
-void parseInto(Package& package, InstalledPackage* installed, const std::string& line) {
-    std::vector<std::string> tokens = split(line, ' ');
-    if (tokens.empty()) {
-        ADD_FAILURE() << "empty package line";
-        return;
+void addMembers(Package& bundle, const std::string& text) {
+    bundle.isBundle = true;
+    for (const std::string& member : fields(text, ',')) {
+        size_t at = member.find('@');
+        auto record = std::make_unique<Package>(member.substr(0, at), parseVersion("1.0"));
+        if (at != std::string::npos)
+            record->version = parseVersion(member.substr(at + 1));
+        bundle.contents.push_back(std::move(record));
     }
-    package.name = tokens[0] == "-" ? std::string() : tokens[0];
+}
+
+// Tokens that only an installed record has go to installed (null for other records).
+void parseInto(Package& package, InstalledPackage* installed, const std::string& text) {
+    std::vector<std::string> tokens = fields(text, ' ');
+    package.name = tokens.empty() || tokens[0] == "-" ? std::string() : tokens[0];
     package.version = parseVersion("1.0");
     for (size_t i = 1; i < tokens.size(); ++i) {
         const std::string& token = tokens[i];
-        if (token == "placeholder") {
-            package.version = 0xFFFFFFFF;
-            package.buildTime = 0xFFFFFFFF;
-        } else if (isdigit(static_cast<unsigned char>(token[0]))) {
+        std::string value = token.substr(token.find('=') + 1);
+        if (token == "placeholder")
+            package.version = package.buildTime = 0xFFFFFFFF;
+        else if (isdigit(static_cast<unsigned char>(token[0])))
             package.version = parseVersion(token);
-        } else if (startsWith(token, "built=")) {
-            package.buildTime = uint32_t(strtoul(token.c_str() + 6, nullptr, 10));
-        } else if (token == "isbundle") {
+        else if (startsWith(token, "built="))
+            package.buildTime = uint32_t(strtoul(value.c_str(), nullptr, 10));
+        else if (token == "isbundle")
             package.isBundle = true;
-        } else if (startsWith(token, "arch=")) {
-            package.arch = token.substr(5);
-        } else if (startsWith(token, "deps=")) {
-            package.deps = parseList(token.substr(5));
-        } else if (startsWith(token, "provides=")) {
-            package.provides = parseList(token.substr(9));
-        } else if (startsWith(token, "conflicts=")) {
-            package.conflicts = parseList(token.substr(10));
-        } else if (startsWith(token, "members=")) {
-            package.isBundle = true;
-            for (const std::string& member : split(token.substr(8), ',')) {
-                size_t at = member.find('@');
-                auto record = std::make_unique<Package>(member.substr(0, at));
-                record->version =
-                    parseVersion(at == std::string::npos ? "1.0" : member.substr(at + 1));
-                package.contents.push_back(std::move(record));
-            }
-        } else if (installed) {
-            applyInstalledToken(*installed, token);
-        } else {
+        else if (startsWith(token, "arch="))
+            package.arch = value;
+        else if (startsWith(token, "deps="))
+            package.deps = parseList(value);
+        else if (startsWith(token, "provides="))
+            package.provides = parseList(value);
+        else if (startsWith(token, "conflicts="))
+            package.conflicts = parseList(value);
+        else if (startsWith(token, "members="))
+            addMembers(package, value);
+        else if (!installed || !applyInstalledToken(*installed, token))
             ADD_FAILURE() << "unknown token " << token;
-        }
     }
 }
 
 }  // namespace
 
+std::vector<std::string> fields(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    std::string part;
+    while (std::getline(in, part, separator)) {
+        size_t first = part.find_first_not_of(" \n");
+        if (first != std::string::npos)
+            parts.push_back(part.substr(first, part.find_last_not_of(" \n") + 1 - first));
+    }
+    return parts;
+}
+
 Version parseVersion(const std::string& text) {
-    unsigned major = 0, minor = 0, build = 0;
-    char kind = 'f';
-    const char* p = text.c_str();
-    char* end = nullptr;
-    major = unsigned(strtoul(p, &end, 10));
-    if (*end == '.')
-        minor = unsigned(strtoul(end + 1, &end, 10));
-    std::string rest = end;
-    for (const auto& [word, letter] :
-         {std::pair<const char*, char>{"alpha", 'a'}, {"beta", 'b'}, {"rc", 'c'}}) {
-        if (startsWith(rest, word)) {
-            kind = letter;
-            rest = rest.substr(strlen(word));
+    char* rest = nullptr;
+    Version major = strtoul(text.c_str(), &rest, 10);
+    Version minor = *rest == '.' ? strtoul(rest + 1, &rest, 10) : 0;
+    Version kind = 'f';
+    for (const char* word : {"alpha", "beta", "rc"}) {
+        if (strncmp(rest, word, strlen(word)) == 0) {
+            kind = word[0] == 'r' ? 'c' : word[0];
+            rest += strlen(word);
         }
     }
-    if (!rest.empty())
-        build = unsigned(strtoul(rest.c_str() + (rest[0] == '.' ? 1 : 0), nullptr, 10));
-    return Version(major) << 24 | Version(minor) << 16 | Version(uint8_t(kind)) << 8 | build;
+    Version build = strtoul(rest + (*rest == '.' ? 1 : 0), nullptr, 10);
+    return major << 24 | minor << 16 | kind << 8 | build;
 }
 
 Dependency parseDependency(const std::string& text) {
     Dependency dependency;
-    std::string rest = text;
-    size_t colon = rest.find(':');
-    if (colon != std::string::npos) {
-        dependency.priority = int32_t(strtol(rest.c_str() + colon + 1, nullptr, 10));
-        rest.resize(colon);
-    }
+    size_t colon = text.find(':');
+    if (colon != std::string::npos)
+        dependency.priority = int32_t(strtol(text.c_str() + colon + 1, nullptr, 10));
+    std::string rest = text.substr(0, colon);
     size_t at = rest.find('@');
     dependency.name = rest.substr(0, at);
     if (at == std::string::npos)
         return dependency;
     std::string range = rest.substr(at + 1);
     size_t dots = range.find("..");
-    std::string low = range.substr(0, dots);
-    std::string high = dots == std::string::npos ? std::string() : range.substr(dots + 2);
-    if (!low.empty())
-        dependency.min = parseVersion(low);
-    if (!high.empty())
-        dependency.max = parseVersion(high);
+    if (dots != 0)
+        dependency.min = parseVersion(range.substr(0, dots));
+    if (dots != std::string::npos && dots + 2 < range.size())
+        dependency.max = parseVersion(range.substr(dots + 2));
     return dependency;
 }
 
-std::unique_ptr<InstalledPackage> parseInstalled(const std::string& line) {
+std::unique_ptr<InstalledPackage> parseInstalled(const std::string& text) {
     auto package = std::make_unique<InstalledPackage>();
-    parseInto(*package, package.get(), line);
+    parseInto(*package, package.get(), text);
     return package;
 }
 
-std::unique_ptr<CandidatePackage> parseCandidate(const std::string& line) {
+std::unique_ptr<CandidatePackage> parseCandidate(const std::string& text) {
     auto package = std::make_unique<CandidatePackage>();
-    parseInto(*package, nullptr, line);
+    parseInto(*package, nullptr, text);
     return package;
 }
 
-void addPackages(PackageSet& set, const std::string& lines) {
-    for (const std::string& line : split(lines, '\n'))
-        set.packages.push_back(parseInstalled(line));
+void addPackages(PackageSet& set, const std::string& records) {
+    for (const std::string& record : fields(records, ';'))
+        set.packages.push_back(parseInstalled(record));
 }
 
 std::string describeSet(const PackageSet& set) {
     std::string text;
     for (const auto& package : set.packages) {
-        if (!text.empty())
-            text += ' ';
-        text += package->name;
+        text += (text.empty() ? "" : " ") + package->name;
         if (package->disabled)
             text += ":disabled";
         if (package->action != ScheduledAction::None)
@@ -172,19 +159,9 @@ std::string describeSet(const PackageSet& set) {
     return text;
 }
 
-std::string namesOf(const std::vector<const Package*>& packages) {
-    std::string text;
-    for (const Package* package : packages) {
-        if (!text.empty())
-            text += ' ';
-        text += package->name;
-    }
-    return text;
-}
-
 std::string logText(const PackageSet& set) {
     std::string text;
     for (const std::string& line : set.log)
-        text += line + "\n";
+        text += (text.empty() ? "" : ";") + line;
     return text;
 }

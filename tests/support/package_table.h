@@ -1,13 +1,13 @@
-// Test support: package records and sets written in a compact text form, one record per
-// line, so that a planning case is a few lines of data.
+// Test support: package records and sets written in a compact text form, so that a
+// planning case is one line of data. A record is
 //
 //   name [version] [token...]
 //
-// name "-" is the empty name. version: 6.40, 6.40.5, 6.41beta3, 6.41rc (default 1.0),
-// or "placeholder". Tokens: built=N, disabled, user, uninstall, enable, disable,
-// isbundle, arch=TEXT, bundle=NAME, deps=LIST, provides=LIST, conflicts=LIST,
-// members=NAME@VERSION,... (a bundle file's contents), files=/a,/b.
-// A LIST entry is name[@min][..max][:priority]; "x@1.0" sets min only, "x@..2.0" max.
+// name "-" is the empty name; version 6.40, 6.40.5, 6.41beta3, 6.41rc (default 1.0) or
+// "placeholder". Tokens: built=N, disabled, user, uninstall, enable, disable, isbundle,
+// arch=TEXT, bundle=NAME, deps=LIST, provides=LIST, conflicts=LIST, files=/a,/b and
+// members=NAME@VERSION,... (a bundle file's contents). A LIST entry is
+// name[@min][..max][:priority]: "x@1.0" sets min only, "x@..2.0" max only.
 #pragma once
 
 #include <memory>
@@ -24,18 +24,18 @@ struct TestSet : PackageSet {
     std::ostringstream console;
 };
 
+// The parts of text between separators, blanks around them trimmed, empty ones dropped.
+std::vector<std::string> fields(const std::string& text, char separator);
+
 Version parseVersion(const std::string& text);
 Dependency parseDependency(const std::string& text);
+std::unique_ptr<InstalledPackage> parseInstalled(const std::string& text);
+std::unique_ptr<CandidatePackage> parseCandidate(const std::string& text);
+// Appends one installed record per part of records separated by ";".
+void addPackages(PackageSet& set, const std::string& records);
 
-std::unique_ptr<InstalledPackage> parseInstalled(const std::string& line);
-std::unique_ptr<CandidatePackage> parseCandidate(const std::string& line);
-// Appends one installed record per non-empty line.
-void addPackages(PackageSet& set, const std::string& lines);
-
-// "a b:disabled c:uninstall": every record in set order, with ":disabled" when disabled
-// and the action word when it has one.
+// Every record in set order: its name, ":disabled" when disabled, and ":" and its action
+// word when it has one ("a b:disabled:enable").
 std::string describeSet(const PackageSet& set);
-// The names of the records, separated by blanks.
-std::string namesOf(const std::vector<const Package*>& packages);
-// The log lines of the set, each followed by "\n".
+// The log lines of the set joined by ";".
 std::string logText(const PackageSet& set);
