@@ -19,7 +19,7 @@ using RecordList = std::list<InstalledPackage*>;
 enum class DependencyState {
     Satisfied,      // some candidate is active
     Enableable,     // none is active, but some is disabled or about to be disabled
-    Unsatisfiable,  // no candidate, or each is being uninstalled or is enabled and being enabled
+    Unsatisfiable,  // neither: no candidate, or only enabled ones that are being uninstalled
 };
 
 DependencyState dependencyState(const std::vector<InstalledPackage*>& candidates);
@@ -61,8 +61,6 @@ class ActionPlanner {
     void dropDependents();
     // Bundles without an active member are uninstalled (or stay disabled).
     void reconcileBundles();
-
-    const PackageIndex& index() const { return packages; }
 
   private:
     std::vector<InstalledPackage*> candidatesOf(const Dependency& dependency) const;
