@@ -1,6 +1,4 @@
 // Tests of the device and processor queries.
-#include <cstdlib>
-
 #include <gtest/gtest.h>
 
 #include "stage/storage.h"
@@ -41,14 +39,4 @@ TEST(DeviceTest, FlashQueriesWithoutWorkingDevices) {
             EXPECT_FALSE(hasLargeEraseBlocks());
         }));
     }
-}
-
-TEST(DeviceTest, BootImageRequestedWhenVariableIsSetAtAll) {
-    unsetenv("bootimage");
-    EXPECT_FALSE(bootImageRequested());
-    for (const char* value : {"", "0", "yes"}) {
-        setenv("bootimage", value, 1);
-        EXPECT_TRUE(bootImageRequested()) << value;
-    }
-    unsetenv("bootimage");
 }

@@ -10,52 +10,59 @@
 #include "support/device_root.h"
 #include "support/files.h"
 
+namespace {
+
+// Stages a new file of the given blocks, its temporary file in /ram (sizeHint 0) or
+// placed by its size.
+std::function<void(Manifest&)> newFile(const char* target, size_t blocks, bool inRam = true) {
+    return [=](Manifest& m) {
+        m.createFile(target, inRam ? 0 : 4096, 0) << std::string(blocks * 4096, 'n');
+    };
+}
+
+// Puts an old file of the given blocks at path, then stages f.
+std::function<void(Manifest&)> withOld(const char* path, size_t blocks,
+                                       std::function<void(Manifest&)> f) {
+    return [=](Manifest& m) {
+        putFile(path, std::string(blocks * 4096, 'o'));
+        f(m);
+    };
+}
+
+}  // namespace
+
 TEST(SpaceTest, FitsOnFlashKeepsMoreThanSixteenBlocksFree) {
     struct Case {
-        const char* name;
         const char* flashSize;
         const char* bootSize;  // null: no /flash/boot
         std::function<void(Manifest&)> stage;
         bool fits;
     };
     auto nothing = [](Manifest&) {};
-    // A new file of n blocks made in /ram.
-    auto newFileInRam = [](const char* target, size_t blocks) {
-        return [=](Manifest& m) { m.createFile(target, 0, 0) << std::string(blocks * 4096, 'n'); };
-    };
+    auto remove = [](const char* path) { return [=](Manifest& m) { m.stageRemove(path); }; };
     const Case cases[] = {
-        {"17 free blocks", "68k", "68k", nothing, true},
-        {"16 free blocks are not enough", "64k", "68k", nothing, false},
-        {"16 free blocks on boot", "68k", "64k", nothing, false},
-        {"no /flash/boot", "1m", nullptr, nothing, false},
-        {"new file from /ram", "80k", "1m", newFileInRam("/flash/x", 3), true},
-        {"new file from /ram too big", "80k", "1m", newFileInRam("/flash/x", 4), false},
-        {"new boot file counts on both", "1m", "80k", newFileInRam("/flash/boot/k", 4), false},
-        {"removal gives blocks back", "68k", "68k",
-         [](Manifest& m) {
-             putFile("/flash/old", std::string(4096, 'o'));
-             m.stageRemove("/flash/old");
-         },
-         true},
-        {"replacement on the same device costs nothing", "76k", "68k",
-         [](Manifest& m) {
-             putFile("/flash/old", std::string(4096, 'o'));
-             m.createFile("/flash/old", 4096, 0) << std::string(4096, 'n');
-         },
-         true},
-        {"new file on flash for a new target is counted", "80k", "68k",
-         [](Manifest& m) { m.createFile("/flash/new", 4096, 0) << std::string(8192, 'n'); }, false},
-        {"removal of a replaced file is counted once", "80k", "68k",
-         [](Manifest& m) {
-             putFile("/flash/old", std::string(3 * 4096, 'o'));
-             m.stageRemove("/flash//old");
-             m.createFile("/flash/old", 0, 0) << std::string(4 * 4096, 'n');
-         },
+        {"68k", "68k", nothing, true},
+        {"64k", "68k", nothing, false},  // 16 free blocks are not enough
+        {"1m", nullptr, nothing, false},
+        {"80k", "1m", newFile("/flash/x", 3), true},
+        {"80k", "1m", newFile("/flash/x", 4), false},
+        {"68k", "68k", withOld("/flash/old", 1, remove("/flash/old")), true},
+        // A temporary file beside its old target on the same device costs nothing more.
+        {"76k", "68k", withOld("/flash/old", 1, newFile("/flash/old", 1, false)), true},
+        // One beside a new target is counted although it already takes its blocks.
+        {"80k", "68k", newFile("/flash/new", 2, false), false},
+        // A replaced file staged for removal as well gives its blocks back once.
+        {"80k", "68k",
+         withOld("/flash/old", 3,
+                 [](Manifest& m) {
+                     m.stageRemove("/flash//old");
+                     newFile("/flash/old", 4)(m);
+                 }),
          false},
-        {"removal of a file of 4 GiB", "64k", "68k",
+        {"64k", "68k",
          [](Manifest& m) {
              putFile("/flash/huge", "");
-             ASSERT_EQ(truncate("/flash/huge", 4096LL << 20), 0);
+             ASSERT_EQ(truncate("/flash/huge", 4096LL << 20), 0);  // 4 GiB, sparse
              m.stageRemove("/flash/huge");
          },
          true},
@@ -65,10 +72,12 @@ TEST(SpaceTest, FitsOnFlashKeepsMoreThanSixteenBlocksFree) {
         std::vector<TestMount> mounts = {{"flash", std::string("size=") + c.flashSize}};
         if (c.bootSize)
             mounts.push_back({"flash/boot", std::string("size=") + c.bootSize});
-        EXPECT_TRUE(runInRootWithMounts(root.root(), mounts, [&] {
-            Manifest manifest;
-            c.stage(manifest);
-            EXPECT_EQ(manifest.fitsOnFlash(), c.fits) << c.name;
-        })) << c.name;
+        EXPECT_TRUE(runInRootWithMounts(root.root(), mounts,
+                                        [&] {
+                                            Manifest manifest;
+                                            c.stage(manifest);
+                                            EXPECT_EQ(manifest.fitsOnFlash(), c.fits);
+                                        }))
+            << c.flashSize << " " << (c.bootSize ? c.bootSize : "none");
     }
 }
