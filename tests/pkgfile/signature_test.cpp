@@ -296,9 +296,12 @@ TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader)
         EXPECT_TRUE(levels.empty() || levels[0] == 0) << "byte " << offset;
     }
 
-    // The file header, the digest selector's data and the parts before the package
-    // header are in no digest.
-    std::vector<size_t> uncovered = {0, 3, 4, 7};
+    // The file header's length, the digest selector's data and the parts before the
+    // package header are in no digest; nor is the magic, as long as it stays known.
+    std::string unrecorded = package.file;
+    unrecorded.replace(0, 4, le32(UnrecordedMagic));
+    EXPECT_EQ(levelsOf(unrecorded), std::vector<int>{2}) << "unrecorded magic";
+    std::vector<size_t> uncovered = {4, 5, 6, 7};
     for (size_t i = 0; i < package.headerPart; ++i) {
         const PartLocation& part = package.parts[i];
         size_t data = part.headerOffset + 6;
@@ -344,9 +347,12 @@ TEST(SignatureLevel, BundleMembersAreVerifiedEachOnItsOwnDigest) {
         std::string changed = file;
         changed[parts[firstMember - 1].headerOffset + 7] ^= 1;
         EXPECT_EQ(levelsOf(changed), (std::vector<int>{2, 2}));
-        // A change inside the first member breaks only the first.
+        // A change inside the first member's files breaks only the first.
+        size_t files = firstMember;
+        while (parts[files].type != PartFiles)
+            ++files;
         changed = file;
-        changed[parts[firstMember + 1].headerOffset + 10] ^= 1;
+        changed[parts[files].headerOffset + 6 + parts[files].length / 2] ^= 1;
         EXPECT_EQ(levelsOf(changed), (std::vector<int>{0, 2}));
     }
 }
