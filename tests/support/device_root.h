@@ -63,5 +63,10 @@ class DeviceRoot {
 // child died. Output of the child goes to this process's output.
 bool runInRoot(const std::string& root, const std::function<void()>& body);
 
+// Runs a program of the build (under the board's emulator in a cross build) with args,
+// input on standard input and env entries "NAME=value" added.
+RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& input = "", const std::vector<std::string>& env = {});
+
 // Path of a file of the source tree (for committed test data).
 std::string sourcePath(const std::string& relative);
