@@ -299,57 +299,44 @@ TEST_F(PkgtoolTest, BuildTimeDefaultsToSourceDateEpoch) {
 }
 
 TEST_F(PkgtoolTest, ErrorsAreOneLineAndAFailingStatus) {
-    root.writeFile("tmp/work/notapackage", "hello, this is not a package file");
-    const std::string out = path("out.npk");
+    root.writeFile("tmp/work/text", "hello, this is not a package file");
+    // Words of the command line; OUT, NONE and TEXT stand for an output file, a missing
+    // file and a file of plain text.
     const struct {
         const char* what;
-        std::vector<std::string> args;
+        const char* words;
         int status;
     } cases[] = {
-        {"no command", {}, 2},
-        {"unknown command", {"make"}, 2},
-        {"build without name", {"build", "-o", out, "--version", "7.1"}, 2},
-        {"unknown option", {"build", "-o", out, "--name", "a", "--version", "7.1", "--colour"}, 2},
-        {"option without value", {"build", "-o", out, "--name"}, 2},
-        {"name too long",
-         {"build", "-o", out, "--name", "seventeen-letters", "--version", "7.1"},
-         2},
-        {"bad list entry",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--depends", "b:1:2:3"},
-         2},
-        {"bad priority",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--provides", "b:high"},
-         2},
-        {"bad digest",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--digest", "md5"},
-         2},
-        {"two directories", {"build", "-o", out, "--name", "a", "--version", "7.1", "x", "y"}, 2},
-        {"missing directory",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", path("none")},
-         1},
-        {"missing key",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--ed25519-key", path("none")},
-         1},
-        {"key file of text",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--legacy-key",
-          path("notapackage")},
-         1},
-        {"missing image",
-         {"build", "-o", out, "--name", "a", "--version", "7.1", "--image", path("none")},
-         1},
-        {"info of no package", {"info", path("notapackage")}, 1},
-        {"info of nothing", {"info", path("none")}, 1},
-        {"verify of no package", {"verify", path("notapackage")}, 1},
-        {"bundle without members", {"bundle", "-o", out, "--name", "b", "--version", "7.1"}, 2},
-        {"bundle of no package",
-         {"bundle", "-o", out, "--name", "b", "--version", "7.1", path("notapackage")},
-         1},
-        {"output in a missing directory",
-         {"build", "-o", path("none/out.npk"), "--name", "a", "--version", "7.1"},
-         1},
+        {"no command", "", 2},
+        {"unknown command", "make", 2},
+        {"build without name", "build -o OUT --version 7.1", 2},
+        {"unknown option", "build -o OUT --name a --version 7.1 --colour", 2},
+        {"option without value", "build -o OUT --name", 2},
+        {"name too long", "build -o OUT --name seventeen-letters --version 7.1", 2},
+        {"bad list entry", "build -o OUT --name a --version 7.1 --depends b:1:2:3", 2},
+        {"bad priority", "build -o OUT --name a --version 7.1 --provides b:high", 2},
+        {"bad digest", "build -o OUT --name a --version 7.1 --digest md5", 2},
+        {"two directories", "build -o OUT --name a --version 7.1 x y", 2},
+        {"missing directory", "build -o OUT --name a --version 7.1 NONE", 1},
+        {"missing key", "build -o OUT --name a --version 7.1 --ed25519-key NONE", 1},
+        {"key file of text", "build -o OUT --name a --version 7.1 --legacy-key TEXT", 1},
+        {"missing image", "build -o OUT --name a --version 7.1 --image NONE", 1},
+        {"info of no package", "info TEXT", 1},
+        {"info of nothing", "info NONE", 1},
+        {"verify of no package", "verify TEXT", 1},
+        {"bundle without members", "bundle -o OUT --name b --version 7.1", 2},
+        {"bundle of no package", "bundle -o OUT --name b --version 7.1 TEXT", 1},
+        {"output in a missing directory", "build -o NONE/x --name a --version 7.1", 1},
     };
     for (const auto& c : cases) {
-        RunResult result = pkgtool(c.args);
+        std::vector<std::string> args;
+        std::istringstream words(c.words);
+        for (std::string word; words >> word;) {
+            if (word.compare(0, 4, "NONE") == 0)
+                word = path("none") + word.substr(4);
+            args.push_back(word == "OUT" ? path("out.npk") : word == "TEXT" ? path("text") : word);
+        }
+        RunResult result = pkgtool(args);
         EXPECT_EQ(result.status, c.status) << c.what << ": " << result.err;
         EXPECT_EQ(lineCount(result.err), 1) << c.what << ": " << result.err;
         EXPECT_EQ(result.err.compare(0, 9, "pkgtool: "), 0) << c.what;
