@@ -321,6 +321,7 @@ TEST_F(PkgtoolTest, ErrorsAreOneLineAndAFailingStatus) {
         {"missing key", "build -o OUT --name a --version 7.1 --ed25519-key NONE", 1},
         {"key file of text", "build -o OUT --name a --version 7.1 --legacy-key TEXT", 1},
         {"missing image", "build -o OUT --name a --version 7.1 --image NONE", 1},
+        {"image that is a directory", "build -o OUT --name a --version 7.1 --image /tmp", 1},
         {"info of no package", "info TEXT", 1},
         {"info of nothing", "info NONE", 1},
         {"verify of no package", "verify TEXT", 1},

@@ -223,6 +223,11 @@ bool defaultBuildTime(uint32_t& time, std::string& error) {
 }
 
 bool readWholeFile(const std::string& path, std::string& content, std::string& error) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        error = path + " is not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open " + path + ": " + std::strerror(errno);
