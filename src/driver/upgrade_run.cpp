@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -20,7 +21,6 @@ namespace {
 const char DowngradeFile[] = "/ram/DOWNGRADE";
 const char IgnoreMarker[] = "/rw/pckg/.download/IGNORE";
 const char PostLog[] = "/flash/postlog";
-constexpr Version NoFloor = 0xFFFFFFFF;
 constexpr Version CleanupSystemFloor = 0x031665FF;
 
 bool postLogPrepared = false;
@@ -85,16 +85,13 @@ void keepImage(Manifest& manifest, const CandidatePackage& file, bool bootImage)
 
 // Enables again what was enabled before the run and lost its enabled provider.
 void enableAgain(PackageSet& set, Manifest& manifest, const std::set<std::string>& names) {
-    std::vector<InstalledPackage*> toEnable;
+    RecordList toEnable;
     for (const std::string& name : names) {
         InstalledPackage* package = findPackageOrProvider(set, name);
         if (package == nullptr || !package->disabled || findConflicting(set, *package))
             continue;
         // A package found under two names is enabled once.
-        bool listed = false;
-        for (InstalledPackage* other : toEnable)
-            listed = listed || other == package;
-        if (!listed)
+        if (std::find(toEnable.begin(), toEnable.end(), package) == toEnable.end())
             toEnable.push_back(package);
     }
     applyEnables(set, manifest, toEnable, 1);
@@ -120,7 +117,7 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
 
     CandidateList files;
     collectPackageFiles(set, files);
-    std::list<Package*> order;
+    PackageList order;
     for (const auto& file : files)
         order.push_back(file.get());
     selectAndOrder(set, order, floor, true);
@@ -136,8 +133,8 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
         if (!in.is_open())
             continue;
         bool bootImage = false;
-        int result = installFromStream(set, manifest, in, flags, remembered, nullptr, nullptr,
-                                       &bootImage);
+        int result =
+            installFromStream(set, manifest, in, flags, remembered, nullptr, nullptr, &bootImage);
         in.close();
         // One refused package drops the whole run, scheduled actions included.
         if (result != InstallOk) {
@@ -180,8 +177,8 @@ void preparePostLog(PackageSet& set) {
 void writePostLog(PackageSet& set) {
     if (!postLogPrepared && set.log.empty())
         return;
-    std::ofstream out(PostLog, std::ios::binary | (postLogPrepared ? std::ios::trunc
-                                                                    : std::ios::app));
+    std::ofstream out(PostLog,
+                      std::ios::binary | (postLogPrepared ? std::ios::trunc : std::ios::app));
     sync();
     for (const std::string& line : set.log)
         out << line << '\n';

@@ -17,8 +17,7 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
 
 // Unpacks the files part, the current part of file, into temporary files staged for
 // their targets under /flash (or /flash/x/<name>/ for a disabled package).
-bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
-                 PackageFile& file);
+bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest, PackageFile& file);
 
 // Names that can't be taken as they stand: a path with a ".." component, a blank, a line
 // feed or a NUL byte (the saved manifest can't carry them), or an empty or directory name.

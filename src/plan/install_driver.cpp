@@ -19,7 +19,9 @@ namespace {
 
 constexpr InstallFlags Everything = 0xFFFFFFFF;
 
-void dropRecord(PackageSet& set, int index) { set.packages.erase(set.packages.begin() + index); }
+void dropRecord(PackageSet& set, int index) {
+    set.packages.erase(set.packages.begin() + index);
+}
 
 // A record that displaces every package of one name, so that a bundle's blocked member
 // is installed disabled. It is never written to the database.
@@ -130,8 +132,7 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
 }
 
 int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
-                  const RememberedStates& remembered, std::string* databaseDir,
-                  bool* bootImage) {
+                  const RememberedStates& remembered, std::string* databaseDir, bool* bootImage) {
     if (bootImage)
         *bootImage = false;
     auto bundle = std::make_unique<InstalledPackage>();
@@ -205,14 +206,13 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
     return InstallOk;
 }
 
-int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input,
-                      InstallFlags flags, const RememberedStates& remembered,
-                      std::streambuf* copy, std::string* databaseDir, bool* bootImage) {
+int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input, InstallFlags flags,
+                      const RememberedStates& remembered, std::streambuf* copy,
+                      std::string* databaseDir, bool* bootImage) {
     PackageFile file(input, true, copy);
-    file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartBlockList,
-                          PartArchitecture,  PartDependencies, PartProvides,
-                          PartConflicts,     PartImage,        PartFiles,
-                          PartSignature};
+    file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartBlockList, PartArchitecture,
+                          PartDependencies,  PartProvides,     PartConflicts, PartImage,
+                          PartFiles,         PartSignature};
     file.nextPart();
     if (file.currentType == PartBundleHeader)
         return installBundle(set, manifest, file, flags, remembered, databaseDir, bootImage);

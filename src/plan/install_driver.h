@@ -19,18 +19,17 @@ using RememberedStates = std::map<std::string, bool>;
 // Result codes of installFromStream and installBundle.
 enum InstallResult : int {
     InstallOk = 0,
-    InstallFailed = 1,      // not read, or not installed
-    InstallRefused = 2,     // a bundle refused by the checks, a member failed, unexpected parts
-    InstallNoMembers = 3,   // a bundle file without members
+    InstallFailed = 1,     // not read, or not installed
+    InstallRefused = 2,    // a bundle refused by the checks, a member failed, unexpected parts
+    InstallNoMembers = 3,  // a bundle file without members
 };
 
 // Installs the package file read from input; every byte read also goes to copy. Sets
 // databaseDir for a package with keepImage and bootImage when its boot image is to be
 // used (both optional).
-int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input,
-                      InstallFlags flags, const RememberedStates& remembered,
-                      std::streambuf* copy = nullptr, std::string* databaseDir = nullptr,
-                      bool* bootImage = nullptr);
+int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input, InstallFlags flags,
+                      const RememberedStates& remembered, std::streambuf* copy = nullptr,
+                      std::string* databaseDir = nullptr, bool* bootImage = nullptr);
 
 // Installs the package whose header is the current part. True when it was installed, or
 // skipped as already present (a bundle member of the installed version, or a reinstall);
@@ -42,8 +41,7 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
 
 // Installs the bundle whose header is the current part, then its members.
 int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
-                  const RememberedStates& remembered, std::string* databaseDir,
-                  bool* bootImage);
+                  const RememberedStates& remembered, std::string* databaseDir, bool* bootImage);
 
 // Stages the removal of the installed package of that name and drops its record. False
 // when none is installed.
