@@ -202,6 +202,7 @@ bool copyFile(const std::string& source, const std::string& target, bool showSpi
 //  3. New file data is flushed (sync) before the renames that expose it, and once more
 //     after them, so that after a power cut a target is the old file or the whole new one.
 void Manifest::commit(bool showSpinner) {
+    missingDirectories.clear();
     std::set<std::string> replaced = pathsReplacedByMoves(*this);
     for (const auto& [path, entry] : entries) {
         if (entry.kind == EntryKind::Unlink) {

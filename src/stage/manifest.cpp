@@ -5,6 +5,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -31,17 +32,27 @@ bool hasRoomFor(const struct statfs& fs, uint32_t sizeHint) {
 
 // Where a temporary file for target is made: the nearest ancestor of target that can be
 // examined, when its file system has room; else /ram (or /tmp when no size is given and
-// /ram is missing).
-std::string temporaryDirectoryFor(const std::string& target, uint32_t sizeHint) {
+// /ram is missing). Directories in missing are not asked again; missing then holds those
+// this search found missing, so that the files of one new directory tree cost one statfs
+// each rather than one per missing level.
+std::string temporaryDirectoryFor(const std::string& target, uint32_t sizeHint,
+                                  std::vector<std::string>& missing) {
     if (sizeHint == 0)
         return pathExists(RamDirectory) ? RamDirectory : TmpDirectory;
+    std::vector<std::string> missingNow;
     std::string candidate = parentDirectory(target);
     for (;;) {
+        bool knownMissing = std::find(missing.begin(), missing.end(), candidate) != missing.end();
         struct statfs fs;
-        if (statfs(candidate.c_str(), &fs) == 0)
+        if (!knownMissing && statfs(candidate.c_str(), &fs) == 0) {
+            missing = std::move(missingNow);
             return hasRoomFor(fs, sizeHint) ? candidate : RamDirectory;
-        if (candidate == "/" || candidate == ".")
+        }
+        missingNow.push_back(candidate);
+        if (candidate == "/" || candidate == ".") {
+            missing = std::move(missingNow);
             return RamDirectory;
+        }
         candidate = parentDirectory(candidate);
     }
 }
@@ -125,7 +136,7 @@ void Manifest::stageRemove(const std::string& path) {
 }
 
 std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint, uint32_t mode) {
-    std::string name = temporaryDirectoryFor(target, sizeHint) + "/tmpXXXXXX";
+    std::string name = temporaryDirectoryFor(target, sizeHint, missingDirectories) + "/tmpXXXXXX";
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     int fd = mkstemp(buffer.data());
@@ -142,7 +153,10 @@ std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint,
     if (mode != 0)
         chmod(name.c_str(), mode & 07777);
     setEntry(target, EntryKind::NewFile, name);
-    return std::ofstream(name, std::ios::binary | std::ios::trunc);
+    // The file is new and empty, so it is opened without truncation: ext4 starts writing
+    // out a file that was truncated to nothing as soon as it is closed, one file at a
+    // time, where the commit's sync would write them all at once.
+    return std::ofstream(name, std::ios::binary | std::ios::app);
 }
 
 bool Manifest::keepDirectory(const std::string& path) {

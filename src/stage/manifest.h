@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 enum class EntryKind : uint32_t {
     Move = 0,     // argument: an existing file elsewhere, not owned
@@ -64,6 +65,9 @@ class Manifest {
 
   private:
     std::map<std::string, ManifestEntry> entries;
+    // Ancestors of the last target of createFile found missing. Nothing makes directories
+    // in the tree before the commit, which forgets them.
+    std::vector<std::string> missingDirectories;
 };
 
 // The directory part of path, as dirname gives it: "/flash" gives "/", a name without a

@@ -150,3 +150,29 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
         }));
     }
 }
+
+TEST(ManifestTest, TemporaryFilesOfNewTreesGoToTheNearestExistingDirectory) {
+    // Targets in turn, with the directory each temporary file must land in. Directories
+    // that one target finds missing must not hide an existing one from the next, and the
+    // commit, which makes the missing ones, must make them count for later files.
+    const std::pair<const char*, const char*> beforeCommit[] = {
+        {"/flash/a/b/x", "/flash/a"},   {"/flash/a/c/y", "/flash/a/c"},
+        {"/flash/a/b/d/z", "/flash/a"}, {"/flash/a/c/e/w", "/flash/a/c"},
+        {"/flash/q/r/s", "/flash"},     {"/flash/a/b/v", "/flash/a"},
+    };
+    DeviceRoot root;
+    root.makeDir("flash/a/c");
+    EXPECT_TRUE(runInRoot(root.root(), [&] {
+        Manifest manifest;
+        for (const auto& [target, directory] : beforeCommit) {
+            manifest.createFile(target, 10, 0) << target;
+            EXPECT_EQ(parentDirectory(manifest.find(target)->argument), directory) << target;
+        }
+        manifest.commit(false);
+        for (const auto& [target, directory] : beforeCommit)
+            EXPECT_EQ(fileText(target), target);
+        manifest.createFile("/flash/a/b/later", 10, 0);
+        EXPECT_EQ(parentDirectory(manifest.find("/flash/a/b/later")->argument), "/flash/a/b");
+        manifest.discard();
+    }));
+}
