@@ -64,7 +64,9 @@ bool PartStreamBuf::readFileHeader(uint32_t& magic, uint32_t& restLength) {
 bool PartStreamBuf::skipSource(uint64_t count) {
     if (count == 0)
         return true;
-    if (!verify && copy == nullptr && source != nullptr &&
+    // A short skip is read through: the source most likely holds those bytes in its
+    // buffer already, and a seek would throw that buffer away and read it again.
+    if (!verify && copy == nullptr && source != nullptr && count > SkipBlock &&
         source->pubseekoff(std::streamoff(count), std::ios_base::cur, std::ios_base::in) !=
             std::streampos(std::streamoff(-1)))
         return true;

@@ -363,6 +363,29 @@ TEST(PackageFileTest, SeekStaysWithinThePart) {
     }
 }
 
+TEST(PackageFileTest, UnwantedPartsOfEverySizeArePassedOver) {
+    // Short parts are read through the source's buffer, long ones sought over when
+    // nothing needs their bytes; either way the next wanted part starts where it should.
+    const size_t sizes[] = {0, 1, 4095, 4096, 8191, 16384, 16385, 70000};
+    std::string body;
+    for (size_t size : sizes)
+        body += part(2, pattern(size, 3)) + part(24, "after " + std::to_string(size));
+    const std::string bytes = fileOf(body);
+    for (int mode = 0; mode < 2 * SourceKinds; ++mode) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        Source source(bytes, mode % SourceKinds);
+        PackageFile file(source.in, mode >= SourceKinds);
+        file.acceptedTypes = {24};
+        for (size_t size : sizes) {
+            ASSERT_EQ(file.nextPart(), 24) << size;
+            std::string text(file.partLength(), '\0');
+            file.read(&text[0], std::streamsize(text.size()));
+            EXPECT_EQ(text, "after " + std::to_string(size));
+        }
+        EXPECT_EQ(file.nextPart(), -1);
+    }
+}
+
 TEST(PackageFileTest, CopyThatRunsOutOfRoomIsReported) {
     struct TenBytes : std::streambuf {
         char area[10];
