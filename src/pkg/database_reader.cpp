@@ -45,6 +45,11 @@ std::string imagePath(const std::string& name, ImageLocation location) {
     return std::string(DatabaseDir) + name + "/image";
 }
 
+bool isDirectory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Only a regular file is opened (a FIFO would block the start-up for good).
 bool openImage(const std::string& path, std::ifstream& source) {
     struct stat st;
@@ -202,6 +207,10 @@ bool loadImages(PackageSet& set, ImageLocation location) {
     std::vector<std::string> names;
     if (!listEntries(names))
         return false;
+    // No name has a stored file in a directory that is not there: spare a failed look-up
+    // per installed package.
+    if (location == ImageLocation::Images && !isDirectory(ImagesDir))
+        return true;
     for (const std::string& name : names)
         loadImage(set, name, imagePath(name, location));
     return true;
