@@ -67,6 +67,9 @@ class PartStreamBuf : public std::streambuf {
     // Reads up to count bytes of the current part without feeding the digest (the copy
     // stream still gets them). Returns how many arrived.
     size_t readUndigested(uint8_t* bytes, size_t count);
+    // True once the copy stream took fewer bytes than it was given (a full disk): the
+    // copy is then incomplete, though reading goes on.
+    bool copyFailed() const { return copyBroken; }
 
   protected:
     int_type underflow() override;
@@ -86,6 +89,12 @@ class PartStreamBuf : public std::streambuf {
     bool skipSource(uint64_t count);
     // Moves forward by count bytes within the current part.
     bool skipForward(uint32_t count);
+    // Empties the get area; nothing can be put back afterwards.
+    void dropGetArea();
+    // Empties the get area but keeps last before it for one put-back.
+    void keepForPutback(char last);
+    // The end of the file was met: the running digest is finished.
+    void endOfParts();
 
     std::streambuf* source;
     std::streambuf* copy;
@@ -94,6 +103,7 @@ class PartStreamBuf : public std::streambuf {
     SHA256 sha256;
     Hash* current;
     uint8_t digestBuffer[32] = {};
+    bool copyBroken = false;
 
     uint64_t partStart = 0;     // file offset of the current part's data
     uint32_t length = 0;        // length of the current part's data

@@ -1,0 +1,287 @@
+// Package file reader: part-confined reading, skipping and seeking, each byte digested once.
+#include "pkgfile/package_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pkgfile/byte_order.h"
+
+namespace {
+
+// Unwanted bytes are read through in blocks of at most this size, never held whole.
+constexpr size_t SkipBlock = 16 * 1024;
+
+bool isAccepted(const std::vector<uint32_t>& types, int type) {
+    return std::find(types.begin(), types.end(), uint32_t(type)) != types.end();
+}
+
+}  // namespace
+
+// Invariant of the buffer: a byte reaches the copy stream and the digest only in take(),
+// at the moment it leaves the source, and the source is never rewound while either is in
+// use. Put-back moves only within the get area, so a byte read again is never fed again.
+
+PartStreamBuf::PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* copy)
+    : source(source), copy(copy), verify(verify), current(&sha1) {
+    dropGetArea();
+}
+
+PartStreamBuf::~PartStreamBuf() = default;
+
+void PartStreamBuf::dropGetArea() {
+    setg(buffer + 1, buffer + 1, buffer + 1);
+}
+
+uint32_t PartStreamBuf::unreadCount() const {
+    return sourceUnread + uint32_t(egptr() - gptr());
+}
+
+size_t PartStreamBuf::take(uint8_t* bytes, size_t count, bool digested) {
+    if (count == 0 || source == nullptr)
+        return 0;
+    std::streamsize got = source->sgetn(reinterpret_cast<char*>(bytes), std::streamsize(count));
+    if (got <= 0)
+        return 0;
+    size_t n = size_t(got);
+    if (copy != nullptr && copy->sputn(reinterpret_cast<const char*>(bytes), got) != got)
+        copyBroken = true;
+    if (verify && digested)
+        current->update(bytes, n);
+    return n;
+}
+
+bool PartStreamBuf::readFileHeader(uint32_t& magic, uint32_t& restLength) {
+    uint8_t header[8];
+    size_t n = take(header, sizeof header, false);
+    partStart += 8;
+    if (n < sizeof header)
+        return false;
+    magic = decodeLE32(header);
+    restLength = decodeLE32(header + 4);
+    return true;
+}
+
+bool PartStreamBuf::skipSource(uint64_t count) {
+    if (count == 0)
+        return true;
+    if (!verify && copy == nullptr && source != nullptr &&
+        source->pubseekoff(std::streamoff(count), std::ios_base::cur, std::ios_base::in) !=
+            std::streampos(std::streamoff(-1)))
+        return true;
+    uint8_t block[SkipBlock];
+    while (count > 0) {
+        size_t wanted = size_t(std::min<uint64_t>(count, SkipBlock));
+        size_t n = take(block, wanted, true);
+        if (n == 0)
+            return false;
+        count -= n;
+    }
+    return true;
+}
+
+int PartStreamBuf::nextPart() {
+    uint64_t toSkip = sourceUnread;
+    dropGetArea();
+    partStart += length;
+    length = 0;
+    sourceUnread = 0;
+    if (!skipSource(toSkip)) {
+        endOfParts();
+        return PartEnd;
+    }
+    uint8_t header[6];
+    if (take(header, sizeof header, false) < sizeof header) {
+        endOfParts();
+        return PartEnd;
+    }
+    int type = decodeLE16(header);
+    if (verify) {
+        // The selector's own header already belongs to the SHA-256 digest; a package
+        // header ends whatever digest ran before it and begins its own.
+        if (type == PartDigestSelector)
+            current = &sha256;
+        else if (type == PartPackageHeader)
+            current->finish(digestBuffer);
+        current->update(header, sizeof header);
+    }
+    partStart += sizeof header;
+    length = decodeLE32(header + 2);
+    sourceUnread = length;
+    return type;
+}
+
+void PartStreamBuf::endOfParts() {
+    if (verify)
+        finishDigest();
+}
+
+void PartStreamBuf::finishDigest() {
+    current->finish(digestBuffer);
+}
+
+size_t PartStreamBuf::readUndigested(uint8_t* bytes, size_t count) {
+    // Bytes already in the get area were digested when they were taken; a reader of
+    // undigested bytes calls this straight after nextPart, when the area is empty.
+    size_t done = std::min(count, size_t(egptr() - gptr()));
+    std::memcpy(bytes, gptr(), done);
+    gbump(int(done));
+    size_t wanted = std::min<size_t>(count - done, sourceUnread);
+    size_t n = take(bytes + done, wanted, false);
+    sourceUnread -= uint32_t(n);
+    done += n;
+    if (done > 0)
+        keepForPutback(char(bytes[done - 1]));
+    return done;
+}
+
+void PartStreamBuf::keepForPutback(char last) {
+    buffer[0] = last;
+    setg(buffer, buffer + 1, buffer + 1);
+}
+
+PartStreamBuf::int_type PartStreamBuf::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    if (sourceUnread == 0)
+        return traits_type::eof();
+    // Keep the last byte read for one put-back across the refill.
+    if (egptr() > eback())
+        keepForPutback(egptr()[-1]);
+    else
+        dropGetArea();
+    size_t wanted = std::min<size_t>(BufferSize, sourceUnread);
+    size_t n = take(reinterpret_cast<uint8_t*>(buffer + 1), wanted, true);
+    sourceUnread -= uint32_t(n);
+    if (n == 0)
+        return traits_type::eof();
+    setg(eback(), buffer + 1, buffer + 1 + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+PartStreamBuf::int_type PartStreamBuf::pbackfail(int_type) {
+    // Only bytes still in the get area can be read again: the source is never rewound,
+    // so nothing can be put back before the part's first byte or a byte read earlier.
+    return traits_type::eof();
+}
+
+std::streamsize PartStreamBuf::xsgetn(char_type* s, std::streamsize count) {
+    std::streamsize done = 0;
+    while (done < count) {
+        std::streamsize buffered = egptr() - gptr();
+        if (buffered > 0) {
+            std::streamsize n = std::min(buffered, count - done);
+            std::memcpy(s + done, gptr(), size_t(n));
+            gbump(int(n));
+            done += n;
+            continue;
+        }
+        if (sourceUnread == 0)
+            break;
+        std::streamsize wanted = count - done;
+        if (wanted < std::streamsize(BufferSize)) {
+            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
+                break;
+            continue;
+        }
+        // Large reads go straight to the caller; never more than the part has left.
+        size_t asked = size_t(std::min<std::streamsize>(wanted, sourceUnread));
+        size_t n = take(reinterpret_cast<uint8_t*>(s + done), asked, true);
+        sourceUnread -= uint32_t(n);
+        done += std::streamsize(n);
+        if (n == 0)
+            break;
+        keepForPutback(s[done - 1]);
+        if (n < asked)
+            break;
+    }
+    return done;
+}
+
+std::streamsize PartStreamBuf::showmanyc() {
+    // The part's own count, not the source's: a pipe then answers like a file.
+    return sourceUnread > 0 ? std::streamsize(sourceUnread) : -1;
+}
+
+bool PartStreamBuf::skipForward(uint32_t count) {
+    while (count > 0) {
+        uint32_t buffered = uint32_t(egptr() - gptr());
+        if (buffered == 0) {
+            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
+                return false;
+            continue;
+        }
+        uint32_t step = std::min(count, buffered);
+        gbump(int(step));
+        count -= step;
+    }
+    return true;
+}
+
+PartStreamBuf::pos_type PartStreamBuf::seekoff(off_type offset, std::ios_base::seekdir dir,
+                                               std::ios_base::openmode which) {
+    off_type base = 0;
+    if (dir == std::ios_base::cur)
+        base = position();
+    else if (dir == std::ios_base::end)
+        base = length;
+    return seekpos(pos_type(base + offset), which);
+}
+
+PartStreamBuf::pos_type PartStreamBuf::seekpos(pos_type target, std::ios_base::openmode which) {
+    const pos_type failed = pos_type(off_type(-1));
+    off_type wanted = off_type(target);
+    if (!(which & std::ios_base::in) || wanted < 0 || wanted > off_type(length))
+        return failed;
+    off_type here = position();
+    if (wanted == here)
+        return target;
+    if (!verify && copy == nullptr && source != nullptr) {
+        // Nothing needs the bytes in between: move the source itself, either way.
+        off_type sourceHere = off_type(length) - off_type(sourceUnread);
+        if (source->pubseekoff(wanted - sourceHere, std::ios_base::cur, std::ios_base::in) !=
+            failed) {
+            dropGetArea();
+            sourceUnread = uint32_t(off_type(length) - wanted);
+            return target;
+        }
+    }
+    // The digest and the copy stream must see every byte once and in order, so only
+    // forward moves are possible, by reading through.
+    if (wanted < here || !skipForward(uint32_t(wanted - here)))
+        return failed;
+    return target;
+}
+
+PackageFile::PackageFile(std::istream& source, bool verify, std::streambuf* copy)
+    : std::istream(nullptr), parts(source.rdbuf(), verify, copy) {
+    rdbuf(&parts);
+    uint32_t restLength = 0;
+    if (!parts.readFileHeader(magic, restLength)) {
+        magic = 0xFFFFFFFF;
+        setstate(badbit);
+        return;
+    }
+    totalSize = uint64_t(restLength) + 8;
+    if (magic != PackageMagic && magic != UnrecordedMagic)
+        setstate(badbit);
+}
+
+PackageFile::~PackageFile() = default;
+
+int PackageFile::nextPart() {
+    if (bad() || fail()) {
+        currentType = PartEnd;
+        return PartEnd;
+    }
+    clear();
+    for (;;) {
+        int type = parts.nextPart();
+        currentType = type;
+        if (type == PartEnd) {
+            setstate(eofbit | failbit);
+            return PartEnd;
+        }
+        if (isAccepted(acceptedTypes, type))
+            return type;
+    }
+}

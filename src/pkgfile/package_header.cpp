@@ -1,0 +1,133 @@
+// Readers of a package file's header parts, and the description of a package file on disk.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "pkgfile/byte_order.h"
+#include "pkgfile/package_file.h"
+
+namespace {
+
+constexpr size_t NameField = 16;
+constexpr size_t HeaderSize = 32;
+constexpr size_t ListEntrySize = 32;
+
+// The bytes before the first NUL of a 16-byte name field; all 16 when there is none.
+std::string nameField(const uint8_t* field) {
+    const uint8_t* end = std::find(field, field + NameField, 0);
+    return std::string(reinterpret_cast<const char*>(field), size_t(end - field));
+}
+
+// The current text part, held up to MaxTextPart bytes; the rest of it is left for the
+// next nextPart to pass over. A part cut short leaves the bytes that arrived and the
+// stream failed.
+std::string readText(PackageFile& file) {
+    std::string text(std::min(file.partLength(), MaxTextPart), '\0');
+    file.read(&text[0], std::streamsize(text.size()));
+    text.resize(size_t(file.gcount()));
+    return text;
+}
+
+// Takes the current part into list when it is of the given type; false only when such
+// a part is cut short.
+bool readListPart(PackageFile& file, int type, std::vector<Dependency>& list) {
+    if (file.currentType != type)
+        return true;
+    if (!readDependencyList(file, list))
+        return false;
+    file.nextPart();
+    return true;
+}
+
+}  // namespace
+
+bool readDependencyList(PackageFile& file, std::vector<Dependency>& list) {
+    uint8_t count[2];
+    if (!file.read(reinterpret_cast<char*>(count), sizeof count))
+        return false;
+    // Entry by entry: a count is no reason to reserve memory before the entries arrive.
+    for (unsigned left = decodeLE16(count); left > 0; --left) {
+        uint8_t entry[ListEntrySize];
+        if (!file.read(reinterpret_cast<char*>(entry), sizeof entry))
+            return false;
+        Dependency dependency;
+        dependency.name = nameField(entry);
+        dependency.min = decodeLE32(entry + 16);
+        dependency.max = decodeLE32(entry + 24);
+        dependency.priority = int32_t(decodeLE32(entry + 28));
+        list.push_back(dependency);
+    }
+    return true;
+}
+
+bool readPackageHeader(Package& record, PackageFile& file) {
+    if (file.currentType != PartPackageHeader && file.currentType != PartBundleHeader)
+        return false;
+    record.isBundle = file.currentType == PartBundleHeader;
+    uint8_t header[HeaderSize];
+    if (!file.read(reinterpret_cast<char*>(header), sizeof header))
+        return false;
+    record.name = nameField(header);
+    record.version = decodeLE32(header + 16);
+    record.buildTime = decodeLE32(header + 20);
+    uint8_t flags[4];
+    record.flags =
+        file.readsome(reinterpret_cast<char*>(flags), sizeof flags) == 4 ? decodeLE32(flags) : 0;
+    file.nextPart();
+
+    // The optional parts come in one fixed order; each is looked at once.
+    if (file.currentType == PartText24)
+        file.nextPart();
+    if (file.currentType == PartArchitecture) {
+        record.arch = readText(file);
+        file.nextPart();
+    } else {
+        record.arch = "i386";
+    }
+    if (file.currentType == PartText2)
+        file.nextPart();
+    if (file.currentType == PartNote) {
+        record.note = readText(file);
+        file.nextPart();
+    }
+    if (!readListPart(file, PartDependencies, record.deps) ||
+        !readListPart(file, PartProvides, record.provides) ||
+        !readListPart(file, PartConflicts, record.conflicts))
+        return false;
+    if (file.currentType == PartImage)
+        record.keepImage = true;
+    return true;
+}
+
+bool readPackageInfo(CandidatePackage& record, const std::string& path) {
+    record.path = path;
+    std::ifstream input(path, std::ios::binary);
+    if (!input.is_open())
+        return false;
+    PackageFile file(input, true);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && uint64_t(info.st_size) != file.totalSize)
+        return false;
+    file.acceptedTypes = {PartBundleHeader, PartPackageHeader, PartText24,       PartArchitecture,
+                          PartText2,        PartNote,          PartDependencies, PartProvides,
+                          PartConflicts,    PartImage};
+    file.nextPart();
+    if (!readPackageHeader(record, file))
+        return false;
+    if (!record.isBundle)
+        return true;
+
+    if (file.currentType == PartImage)
+        file.nextPart();
+    while (file.currentType == PartPackageHeader) {
+        auto member = std::make_unique<Package>();
+        if (!readPackageHeader(*member, file))
+            return false;
+        record.contents.push_back(std::move(member));
+        if (file.currentType == PartImage)
+            file.nextPart();
+    }
+    return !record.contents.empty();
+}

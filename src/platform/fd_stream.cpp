@@ -1,0 +1,118 @@
+// Input stream buffer over a file descriptor.
+#include "platform/fd_stream.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+FdStreamBuf::FdStreamBuf(int fd, bool ownsFd)
+    : fd(fd), ownsFd(ownsFd), buffer(new char[1 + BlockSize]) {
+    dropBuffer();
+}
+
+FdStreamBuf::~FdStreamBuf() {
+    if (ownsFd && fd >= 0)
+        close(fd);
+}
+
+void FdStreamBuf::dropBuffer() {
+    setg(buffer.get() + 1, buffer.get() + 1, buffer.get() + 1);
+}
+
+size_t FdStreamBuf::readBlock(char* bytes, size_t count) {
+    if (failed || count == 0)
+        return 0;
+    for (;;) {
+        ssize_t n = read(fd, bytes, count);
+        if (n >= 0)
+            return size_t(n);
+        if (errno != EINTR) {
+            failed = true;
+            return 0;
+        }
+    }
+}
+
+FdStreamBuf::int_type FdStreamBuf::underflow() {
+    if (gptr() < egptr())
+        return traits_type::to_int_type(*gptr());
+    char* start = buffer.get() + 1;
+    char* back = start;
+    if (egptr() > eback()) {
+        buffer[0] = egptr()[-1];
+        back = buffer.get();
+    }
+    setg(back, start, start);
+    size_t n = readBlock(start, BlockSize);
+    if (n == 0)
+        return traits_type::eof();
+    setg(back, start, start + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize FdStreamBuf::xsgetn(char_type* s, std::streamsize count) {
+    std::streamsize done = 0;
+    while (done < count) {
+        std::streamsize buffered = egptr() - gptr();
+        if (buffered > 0) {
+            std::streamsize n = std::min(buffered, count - done);
+            std::memcpy(s + done, gptr(), size_t(n));
+            gbump(int(n));
+            done += n;
+            continue;
+        }
+        std::streamsize wanted = count - done;
+        if (wanted < std::streamsize(BlockSize)) {
+            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
+                break;
+            continue;
+        }
+        // Large reads go straight to the caller, without a copy through the buffer.
+        size_t n = readBlock(s + done, size_t(wanted));
+        if (n == 0)
+            break;
+        done += std::streamsize(n);
+        buffer[0] = s[done - 1];
+        setg(buffer.get(), buffer.get() + 1, buffer.get() + 1);
+    }
+    return done;
+}
+
+std::streamsize FdStreamBuf::showmanyc() {
+    int available = 0;
+    if (ioctl(fd, FIONREAD, &available) != 0 || available < 0)
+        return 0;
+    return available;
+}
+
+FdStreamBuf::pos_type FdStreamBuf::seekoff(off_type offset, std::ios_base::seekdir dir,
+                                           std::ios_base::openmode which) {
+    if (!(which & std::ios_base::in))
+        return pos_type(off_type(-1));
+    off_type buffered = egptr() - gptr();
+    if (dir == std::ios_base::cur) {
+        // The descriptor stands past the bytes still buffered.
+        off_type here = lseek(fd, 0, SEEK_CUR);
+        if (here < 0)
+            return pos_type(off_type(-1));
+        if (offset == 0)
+            return pos_type(here - buffered);
+        off_type target = lseek(fd, offset - buffered, SEEK_CUR);
+        if (target < 0)
+            return pos_type(off_type(-1));
+        dropBuffer();
+        return pos_type(target);
+    }
+    off_type target = lseek(fd, offset, dir == std::ios_base::beg ? SEEK_SET : SEEK_END);
+    if (target < 0)
+        return pos_type(off_type(-1));
+    dropBuffer();
+    return pos_type(target);
+}
+
+FdStreamBuf::pos_type FdStreamBuf::seekpos(pos_type position, std::ios_base::openmode which) {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+}

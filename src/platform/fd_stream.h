@@ -1,0 +1,42 @@
+// Input stream buffer over a file descriptor, reading in large blocks (standard input, pipes).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <streambuf>
+
+class FdStreamBuf : public std::streambuf {
+  public:
+    // The descriptor is closed with the buffer only when ownsFd is true.
+    explicit FdStreamBuf(int fd, bool ownsFd = false);
+    ~FdStreamBuf() override;
+    FdStreamBuf(const FdStreamBuf&) = delete;
+    FdStreamBuf& operator=(const FdStreamBuf&) = delete;
+
+    // True once read(2) has failed with anything but EINTR; reads then report the end.
+    bool readFailed() const { return failed; }
+
+    static constexpr size_t BlockSize = 64 * 1024;
+
+  protected:
+    int_type underflow() override;
+    std::streamsize xsgetn(char_type* s, std::streamsize count) override;
+    // Bytes readable without blocking (FIONREAD), 0 when unknown.
+    std::streamsize showmanyc() override;
+    // Fail (-1) on a descriptor that cannot seek, such as a pipe.
+    pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+
+  private:
+    // One read(2), repeated on EINTR: bytes read, 0 at the end or on failure.
+    size_t readBlock(char* bytes, size_t count);
+    // Empties the get area, keeping nothing for put-back.
+    void dropBuffer();
+
+    int fd;
+    bool ownsFd;
+    bool failed = false;
+    // Byte 0 keeps the last byte of the previous block for one put-back after a refill.
+    std::unique_ptr<char[]> buffer;
+};
