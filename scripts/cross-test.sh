@@ -16,6 +16,8 @@ logs=build/cross-logs
 cache_root=${XDG_CACHE_HOME:-$HOME/.cache}/installer-cross
 apt_src_file=/etc/apt/sources.list.d/installer-cross-src.sources
 work=""
+as_root=""
+[ "$(id -u)" = 0 ] || as_root=sudo
 
 # libcrypto keeps what the installer uses: SHA-1, SHA-256 and Ed25519 (part of "ec")
 # through EVP. The installer is single-threaded and never loads a configuration file.
@@ -51,7 +53,7 @@ run_logged() {
 }
 
 cleanup() {
-    rm -f "$apt_src_file"
+    $as_root rm -f "$apt_src_file"
     [ -z "$work" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -60,7 +62,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 apt_src() {
-    apt-get -o Dir::Etc::SourceList="$apt_src_file" -o Dir::Etc::SourceParts=/nonexistent \
+    $as_root apt-get -o Dir::Etc::SourceList="$apt_src_file" -o Dir::Etc::SourceParts=/nonexistent \
         -o APT::Get::List-Cleanup=0 "$@"
 }
 
@@ -78,7 +80,7 @@ add_source_entry() {
     fi
     uri=http://deb.debian.org/debian
     key=/usr/share/keyrings/debian-archive-keyring.gpg
-    rm -f "$apt_src_file"
+    $as_root rm -f "$apt_src_file"
     found=$(awk -v suite="$codename" '
         FNR == 1 || /^[[:space:]]*$/ {
             if (hit && uri != "") exit
@@ -92,7 +94,7 @@ add_source_entry() {
         uri=${found%% *}
         case ${found#* } in /*) key=${found#* } ;; esac
     fi
-    cat >"$apt_src_file" <<EOF
+    $as_root tee "$apt_src_file" >/dev/null <<EOF
 Types: deb-src
 URIs: $uri
 Suites: $codename
@@ -166,7 +168,7 @@ else
     # entry that looks complete; a concurrent run that finished first wins.
     mv -T "$stage" "$prefix" 2>/dev/null || [ -f "$prefix/versions" ]
 fi
-rm -f "$apt_src_file"
+$as_root rm -f "$apt_src_file"
 
 # A libcrypto built with threads uses 64-bit atomics, which 32-bit PowerPC takes from
 # libatomic.
