@@ -12,8 +12,10 @@ const char ShowCursor[] = "\x1b[?25h";
 }  // namespace
 
 void PackageSet::printMessage(const char* prefix, const char* format, va_list args) {
-    char text[256];
-    vsnprintf(text, sizeof text, format, args);
+    // Longer text is cut at 255 bytes; a format that fails prints as empty text.
+    char text[256] = "";
+    if (vsnprintf(text, sizeof text, format, args) < 0)
+        text[0] = '\0';
     if (quiet)
         return;
     std::string line = std::string(prefix) + text;

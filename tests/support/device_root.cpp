@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,17 +91,26 @@ int decodeStatus(int status) {
     return -1;
 }
 
-// Runs argv with input on standard input, capturing both outputs. With chrootDir the
-// child enters that root before exec.
+// How the child of runProcess starts: in the current root, or entering root before exec.
+// With a root the child also sees /proc inside it, whether it enters the root itself or
+// the installer does ("-r"), so that the sanitizers still work there.
+enum class Start { AsIs, ShowProcIn, EnterRoot };
+
+// Runs argv with input on standard input, capturing both outputs.
 RunResult runProcess(const std::vector<std::string>& argv, const std::string& input,
-                     const std::vector<std::string>& env, const std::string& chrootDir) {
+                     const std::vector<std::string>& env, Start start = Start::AsIs,
+                     const std::string& root = "") {
     RunResult result;
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
         return result;
+    // A child that exits without reading all of its input must not kill the test with
+    // SIGPIPE; the child gets the default action back before exec.
+    signal(SIGPIPE, SIG_IGN);
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
@@ -108,11 +118,10 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
             close(fd);
         if (!gainRoot())
             _exit(126);
-        if (!chrootDir.empty()) {
-            showProcInside(chrootDir);
-            if (chroot(chrootDir.c_str()) != 0 || chdir("/") != 0)
-                _exit(126);
-        }
+        if (start != Start::AsIs)
+            showProcInside(root);
+        if (start == Start::EnterRoot && (chroot(root.c_str()) != 0 || chdir("/") != 0))
+            _exit(126);
         for (const std::string& entry : env)
             putenv(strdup(entry.c_str()));
         std::vector<char*> args;
@@ -178,6 +187,14 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
     waitpid(pid, &status, 0);
     result.status = decodeStatus(status);
     return result;
+}
+
+// The installer (under the emulator of a cross build) with args.
+std::vector<std::string> installerCommand(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = splitWords(INSTALLER_EMULATOR);
+    argv.push_back(INSTALLER_BINARY);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 void removeTree(const std::string& path) {
@@ -320,17 +337,14 @@ std::map<std::string, std::string> DeviceRoot::snapshot() const {
 
 RunResult DeviceRoot::run(const std::vector<std::string>& args, const std::string& input,
                           const std::vector<std::string>& env) const {
-    std::vector<std::string> argv = splitWords(INSTALLER_EMULATOR);
-    argv.push_back(INSTALLER_BINARY);
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, input, env, "");
+    return runProcess(installerCommand(args), input, env);
 }
 
 RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std::string& input,
                                 const std::vector<std::string>& env) const {
     std::vector<std::string> all = {"-r", rootPath};
     all.insert(all.end(), args.begin(), args.end());
-    return run(all, input, env);
+    return runProcess(installerCommand(all), input, env, Start::ShowProcIn, rootPath);
 }
 
 // Copies the installer into the root with what it needs to start there: the emulator
@@ -346,7 +360,7 @@ void DeviceRoot::installBinaryInside() const {
         copyFileTo(word, dir + "/" + baseName(word));
     if (!splitWords(INSTALLER_EMULATOR).empty())
         return;
-    RunResult ldd = runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}, "");
+    RunResult ldd = runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {});
     std::istringstream lines(ldd.out);
     std::string line;
     while (std::getline(lines, line)) {
@@ -379,7 +393,7 @@ RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std:
     std::vector<std::string> allEnv = env;
     // The leak check can't follow the process into the root.
     allEnv.push_back("ASAN_OPTIONS=detect_leaks=0");
-    return runProcess(argv, input, allEnv, rootPath);
+    return runProcess(argv, input, allEnv, Start::EnterRoot, rootPath);
 }
 
 bool runInRoot(const std::string& root, const std::function<void()>& body) {

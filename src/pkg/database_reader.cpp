@@ -1,0 +1,232 @@
+// Reading the package database at start: stored package images, meta files, state files
+// and the schedule files that other software leaves under /ram/pdb/.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "pkg/database.h"
+#include "pkg/meta_file.h"
+#include "pkg/package_set.h"
+#include "pkgfile/package_file.h"
+
+namespace {
+
+const char DatabaseDir[] = "/flash/var/pdb/";
+const char ImagesDir[] = "/rw/pckg/.images/";
+const char ScheduleDir[] = "/ram/pdb/";
+
+// The parts a stored image is read for: its headers and their lists, never its files.
+const std::vector<uint32_t> ImagePartTypes = {PartBundleHeader, PartPackageHeader, PartText24,
+                                              PartNote,         PartDependencies,  PartProvides,
+                                              PartConflicts};
+
+// Names of the database's entries, leaving out those beginning with ".", in byte order so
+// that every run loads (and --show lists) them alike. False when the directory can't be
+// opened.
+bool listEntries(std::vector<std::string>& names) {
+    DIR* dir = opendir(DatabaseDir);
+    if (dir == nullptr)
+        return false;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.')
+            names.push_back(entry->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+std::string imagePath(const std::string& name, ImageLocation location) {
+    if (location == ImageLocation::Images)
+        return ImagesDir + name;
+    return std::string(DatabaseDir) + name + "/image";
+}
+
+// Only a regular file is opened (a FIFO would block the start-up for good).
+bool openImage(const std::string& path, std::ifstream& source) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    source.open(path, std::ios::binary);
+    return source.is_open();
+}
+
+// Reads a bundle's header and its members; members go into the set before their bundle.
+void loadBundle(PackageSet& set, std::unique_ptr<InstalledPackage> bundle, PackageFile& file) {
+    readPackageHeader(*bundle, file);
+    Dependency reference = bundleRef(*bundle);
+    while (file.currentType == PartPackageHeader) {
+        auto member = std::make_unique<InstalledPackage>();
+        // A member that can't be read leaves the file where it was: stop there rather than
+        // read the same header again and again.
+        if (!readPackageHeader(*member, file))
+            break;
+        member->bundle = reference;
+        set.packages.push_back(std::move(member));
+    }
+    set.packages.push_back(std::move(bundle));
+}
+
+void loadImage(PackageSet& set, const std::string& name, const std::string& path) {
+    std::ifstream source;
+    if (!openImage(path, source))
+        return;
+    PackageFile file(source, false);
+    file.acceptedTypes = ImagePartTypes;
+    auto record = std::make_unique<InstalledPackage>(name);
+    int type = file.nextPart();
+    if (type == PartBundleHeader) {
+        loadBundle(set, std::move(record), file);
+        return;
+    }
+    // Without a package header the record stays unfilled (version 0) and is described by
+    // its meta files instead.
+    if (type == PartPackageHeader)
+        readPackageHeader(*record, file);
+    set.packages.push_back(std::move(record));
+}
+
+bool hasPackage(const PackageSet& set, const std::string& name) {
+    for (const auto& package : set.packages) {
+        if (sameName(package->name, name))
+            return true;
+    }
+    return false;
+}
+
+bool isSafeNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The package name with every character dropped that is neither a letter, a digit nor "-".
+std::string scheduleName(const std::string& name) {
+    std::string safe;
+    for (char c : name) {
+        if (isSafeNameCharacter(c))
+            safe += c;
+    }
+    return safe;
+}
+
+// The description of a package without a stored image. Whatever can't be read marks the
+// package for uninstalling; what was read stays.
+void readMetaFiles(InstalledPackage& package, const std::string& dir) {
+    MetaFile version(join(dir, "version"));
+    if (!version.readNumber(package.version) || !version.readNumber(package.buildTime))
+        package.action = ScheduledAction::Uninstall;
+    // Every list is read, whichever of them is broken.
+    bool listsRead = readList(join(dir, "deps"), package.deps, false);
+    listsRead &= readList(join(dir, "provides"), package.provides, true);
+    listsRead &= readList(join(dir, "conflicts"), package.conflicts, false);
+    if (!listsRead)
+        package.action = ScheduledAction::Uninstall;
+
+    std::string bundleName;
+    if (MetaFile(join(dir, "bundle")).readWord(bundleName)) {
+        package.bundle = Dependency();
+        package.bundle.name = bundleName;
+        package.action = ScheduledAction::Uninstall;
+    }
+
+    MetaFile files(join(dir, "files"));
+    package.isBundle = !files.isOpen();
+    std::string line;
+    while (files.readLine(line)) {
+        if (line.empty())
+            continue;
+        if (line[0] != '/')
+            line.insert(0, "/");
+        package.files.insert(line);
+    }
+}
+
+void readEnabledState(InstalledPackage& package, const std::string& dir) {
+    package.userForced = false;
+    MetaFile disabled(join(dir, "disabled"));
+    if (disabled.isOpen()) {
+        package.disabled = true;
+        std::string firstLine;
+        disabled.readLine(firstLine);
+        package.userForced = firstLine != "auto";
+        return;
+    }
+    package.disabled = false;
+    if (MetaFile(join(dir, "enabled")).isOpen())
+        package.userForced = true;
+}
+
+void readSchedule(InstalledPackage& package) {
+    std::string word;
+    if (!MetaFile(ScheduleDir + scheduleName(package.name) + "/schedule").readWord(word))
+        return;
+    if (word == "uninstall") {
+        package.action = ScheduledAction::Uninstall;
+    } else if (word == "enable") {
+        package.action = ScheduledAction::Enable;
+        package.userForced = true;
+    } else if (word == "disable") {
+        package.action = ScheduledAction::Disable;
+        package.userForced = true;
+    }
+}
+
+}  // namespace
+
+void loadDatabase(PackageSet& set, bool quiet, const std::string& arch) {
+    set.quiet = quiet;
+    set.arch = arch;
+    if (!loadImages(set, ImageLocation::Database)) {
+        set.warning("could not open repo");
+        return;
+    }
+    loadImages(set, ImageLocation::Images);
+    for (const auto& package : set.packages)
+        loadState(*package);
+
+    // Entries without a readable image are described by their meta files.
+    std::vector<std::string> names;
+    listEntries(names);
+    for (const std::string& name : names) {
+        if (hasPackage(set, name))
+            continue;
+        auto package = std::make_unique<InstalledPackage>(name);
+        loadState(*package);
+        set.packages.push_back(std::move(package));
+    }
+}
+
+bool loadImages(PackageSet& set, ImageLocation location) {
+    std::vector<std::string> names;
+    if (!listEntries(names))
+        return false;
+    for (const std::string& name : names)
+        loadImage(set, name, imagePath(name, location));
+    return true;
+}
+
+void loadState(InstalledPackage& package) {
+    std::string dir = packageDir(package);
+    if (package.version == 0)
+        readMetaFiles(package, dir);
+    readEnabledState(package, dir);
+    if (package.isPlaceholder())
+        return;
+    readSchedule(package);
+}
+
+bool readList(const std::string& path, std::vector<Dependency>& list, bool withPriority) {
+    MetaFile file(path);
+    Dependency entry;
+    while (file.readWord(entry.name)) {
+        if (!file.readNumber(entry.min) || !file.readNumber(entry.max))
+            return false;
+        entry.priority = 0;
+        if (withPriority && !file.readNumber(entry.priority))
+            return false;
+        list.push_back(entry);
+    }
+    return true;
+}

@@ -1,0 +1,110 @@
+// Console output byte for byte: messages, the rewritten status line and the progress bar.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "pkg/package_set.h"
+#include "pkgfile/package_file.h"
+#include "pkgwriter/package_writer.h"
+
+namespace {
+
+const std::string Hide = "\x1b[?25l";
+const std::string Show = "\x1b[?25h";
+const std::string Wipe79 = "\r" + std::string(79, ' ') + "\r";
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    ConsoleTest() { set.out = &out; }
+
+    // What was written since the last call.
+    std::string written() {
+        std::string text = out.str();
+        out.str("");
+        return text;
+    }
+
+    PackageSet set;
+    std::ostringstream out;
+};
+
+}  // namespace
+
+TEST_F(ConsoleTest, MessagesArePrefixedCutAt255BytesAndLogged) {
+    std::string text(300, 'm'), cut(255, 'm');
+    set.error("disk %s", "full");
+    set.warning("%s", text.c_str());
+    set.info("%s", text.c_str());
+    EXPECT_EQ(written(), "ERROR: disk full\nWARNING: " + cut + "\n" + cut + "\n");
+    EXPECT_EQ(set.log, (std::vector<std::string>{"ERROR: disk full", "WARNING: " + cut, cut}));
+}
+
+TEST_F(ConsoleTest, QuietWritesNothingAndLogsNothing) {
+    set.quiet = true;
+    set.setStatus("installing");
+    set.error("e");
+    set.warning("w");
+    set.info("i");
+    set.setStatus("");
+    EXPECT_EQ(written(), "");
+    EXPECT_TRUE(set.log.empty());
+    EXPECT_EQ(set.status, "");
+}
+
+TEST_F(ConsoleTest, StatusLineIsRewrittenInPlace) {
+    set.setStatus("abcdefg");
+    EXPECT_EQ(written(), Hide + "\rabcdefg\r" + Show);
+    set.setStatus("abcdefg");
+    EXPECT_EQ(written(), "");
+    set.setStatus("xy");
+    EXPECT_EQ(written(), Hide + "\rxy     \r" + Show);
+    set.setStatus("");
+    EXPECT_EQ(written(), Hide + "\r  \r" + Show);
+    EXPECT_EQ(set.status, "");
+    EXPECT_TRUE(set.log.empty());
+}
+
+TEST_F(ConsoleTest, WarningKeepsTheStatusLineBelowIt) {
+    set.setStatus("installing [##  ]");
+    written();
+    set.warning("omitting package %s: it is already installed", "dhcp-6.40");
+    EXPECT_EQ(written(), Wipe79 + "WARNING: omitting package dhcp-6.40: it is already installed\n" +
+                             "installing [##  ]");
+    EXPECT_EQ(set.status, "installing [##  ]");
+}
+
+TEST_F(ConsoleTest, ErrorAndInfoClearTheStatusLineFirst) {
+    struct Case {
+        void (PackageSet::*report)(const char*, ...);
+        const char* line;
+    } cases[] = {
+        {&PackageSet::error, "ERROR: boom\n"},
+        {&PackageSet::info, "boom\n"},
+    };
+    for (const Case& c : cases) {
+        set.setStatus("working");
+        written();
+        (set.*c.report)("%s", "boom");
+        EXPECT_EQ(written(), Hide + "\r       \r" + Show + c.line);
+        EXPECT_EQ(set.status, "");
+    }
+}
+
+TEST_F(ConsoleTest, ProgressBarRunsFromEmptyToFull) {
+    // One note part large enough that the 8-byte file header fills no place of the bar.
+    std::string image = PackageWriter().part(PartNote, std::string(2000, 'n')).bytes();
+    std::istringstream source(image);
+    PackageFile file(source, false);
+    file.acceptedTypes = {PartNote};
+    const std::string label = "installing dhcp-6.40";
+    const size_t width = 76 - (label.size() + 2);
+
+    set.progress(file, label);
+    EXPECT_EQ(set.status, label + " [" + std::string(width, ' ') + "]");
+    ASSERT_EQ(file.nextPart(), PartNote);
+    std::string note(2000, '\0');
+    file.read(&note[0], note.size());
+    set.progress(file, label);
+    EXPECT_EQ(set.status, label + " [" + std::string(width, '#') + "]");
+    EXPECT_EQ(set.status.size(), 77u);
+}

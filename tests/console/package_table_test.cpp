@@ -1,0 +1,59 @@
+// The package table of "--show": header, rule, rows and build times, byte for byte.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sstream>
+
+#include "console/package_table.h"
+#include "pkg/package_set.h"
+
+namespace {
+
+std::string pad(const std::string& text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+const std::string Header = pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) +
+                           pad("Note", 40) + "\n" + std::string(94, '-') + "\n";
+
+}  // namespace
+
+TEST(PackageTableTest, RowsFollowTheSetOrder) {
+    PackageSet set;
+    auto add = [&](const std::string& name, Version version, uint32_t buildTime) {
+        set.packages.push_back(std::make_unique<InstalledPackage>(name, version, buildTime));
+        return set.packages.back().get();
+    };
+    add("system", 0x06286605, 1488981909)->note = "the base";
+    InstalledPackage* member = add("ppp", 0x06296203, 0);
+    member->disabled = true;
+    member->bundle.name = "routeros";
+    add("abcdefghijklmnopqrst", 0x06296300, 0xFFFFFFFF)->disabled = true;
+    add("zz", 0, 951782400)->bundle.name = "b";
+
+    std::ostringstream out;
+    printPackageTable(set, out);
+    EXPECT_EQ(out.str(),
+              Header + "          system    " + pad("6.40.5", 13) + " Mar/08/2017 14:05:09 " +
+                  pad("the base", 40) + "\n" + "             ppp XB " + pad("6.41beta3", 13) +
+                  " Jan/01/1970 00:00:00 " + pad("", 40) + "\n" + "abcdefghijklmnopqrst X  " +
+                  pad("6.41rc", 13) + " Feb/07/2106 06:28:15 " + pad("", 40) + "\n" +
+                  "              zz  B " + pad("0.0", 13) + " Feb/29/2000 00:00:00 " + pad("", 40) +
+                  "\n");
+}
+
+TEST(PackageTableTest, BuildTimeIsUtcWithEnglishMonths) {
+    // Against the host's own conversion, across the unsigned range where the host's time_t
+    // reaches (past 2038 with 64 bits).
+    const uint64_t last = sizeof(time_t) > 4 ? 0xFFFFFFFF : 0x7FFFFFFF;
+    for (uint64_t t = 0; t <= last; t += 3456789) {
+        time_t seconds = time_t(t);
+        struct tm calendar;
+        ASSERT_NE(gmtime_r(&seconds, &calendar), nullptr);
+        char expected[128];
+        strftime(expected, sizeof expected, "%b/%d/%Y %H:%M:%S", &calendar);
+        ASSERT_EQ(buildTimeText(uint32_t(t)), expected) << t;
+    }
+    EXPECT_EQ(buildTimeText(0x7FFFFFFF), "Jan/19/2038 03:14:07");
+    EXPECT_EQ(buildTimeText(0x80000000), "Jan/19/2038 03:14:08");
+}
