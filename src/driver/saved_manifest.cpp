@@ -1,15 +1,35 @@
 // "--commit" and "--cancel": the manifest saved in /ram/MANIFEST by an earlier run.
 #include "driver/saved_manifest.h"
 
-#include <cstdio>
+#include <unistd.h>
 
-// Not built yet: the staged file operations arrive with their own change.
+#include <iostream>
+
+#include "stage/manifest.h"
+
+namespace {
+
+const char SavedManifest[] = "/ram/MANIFEST";
+
+}  // namespace
+
 int commitSavedManifest() {
-    fprintf(stderr, "installer: --commit is not available in this build\n");
-    return 1;
+    Manifest manifest;
+    // A missing file commits nothing; a bad line commits the entries read before it.
+    manifest.load(SavedManifest);
+    std::cout << "finishing install... " << std::flush;
+    manifest.commit(true);
+    // Backspace and blank wipe the last spinner character. The saved file stays, so an
+    // interrupted commit can be run again.
+    std::cout << "\b " << std::endl;
+    return 0;
 }
 
 int cancelSavedManifest() {
-    fprintf(stderr, "installer: --cancel is not available in this build\n");
-    return 1;
+    Manifest manifest;
+    // A loaded manifest holds no temporary files of its own, so this deletes none.
+    manifest.load(SavedManifest);
+    manifest.discard();
+    unlink(SavedManifest);
+    return 0;
 }

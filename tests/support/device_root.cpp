@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -412,6 +413,63 @@ bool runInRoot(const std::string& root, const std::function<void()>& body) {
     if (pid < 0 || waitpid(pid, &status, 0) != pid)
         return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
+                         const std::function<void()>& body) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!gainRoot() || unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            fprintf(stderr, "no mount namespace: %s\n", strerror(errno));
+            _exit(2);
+        }
+        for (const TestMount& m : mounts) {
+            std::string dir = root + "/" + m.dir;
+            mkdir(dir.c_str(), 0755);
+            if (mount("tmpfs", dir.c_str(), "tmpfs", 0, m.options.c_str()) != 0) {
+                fprintf(stderr, "could not mount %s: %s\n", dir.c_str(), strerror(errno));
+                _exit(2);
+            }
+        }
+        if (chroot(root.c_str()) != 0 || chdir("/") != 0) {
+            fprintf(stderr, "could not enter %s: %s\n", root.c_str(), strerror(errno));
+            _exit(2);
+        }
+        body();
+        fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string captureOutput(int fd, const std::function<void()>& body) {
+    std::cout.flush();
+    std::cerr.flush();
+    fflush(nullptr);
+    FILE* file = tmpfile();
+    if (file == nullptr)
+        return std::string();
+    int saved = dup(fd);
+    dup2(fileno(file), fd);
+    body();
+    std::cout.flush();
+    std::cerr.flush();
+    fflush(nullptr);
+    dup2(saved, fd);
+    close(saved);
+    std::string text;
+    rewind(file);
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, n);
+    fclose(file);
+    return text;
 }
 
 std::string sourcePath(const std::string& relative) {

@@ -63,5 +63,21 @@ class DeviceRoot {
 // child died. Output of the child goes to this process's output.
 bool runInRoot(const std::string& root, const std::function<void()>& body);
 
+// A file system mounted for one test: a tmpfs at dir (relative to the root) with its
+// mount options ("size=64k").
+struct TestMount {
+    std::string dir;
+    std::string options;
+};
+
+// As runInRoot, in a private mount namespace in which a tmpfs is mounted at each dir of
+// mounts (in order, so a mount can lie inside an earlier one) before entering the root.
+bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
+                         const std::function<void()>& body);
+
+// Runs body with file descriptor fd (1 or 2) sent to a temporary file and returns what
+// was written there. Flushes the C and C++ streams around body.
+std::string captureOutput(int fd, const std::function<void()>& body);
+
 // Path of a file of the source tree (for committed test data).
 std::string sourcePath(const std::string& relative);

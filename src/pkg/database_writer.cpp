@@ -1,0 +1,174 @@
+// Writing the package database: entries of installed packages and their state files,
+// every file created and removed through the manifest.
+#include <cerrno>
+#include <cstring>
+
+#include "pkg/database.h"
+#include "pkg/package_set.h"
+#include "stage/manifest.h"
+
+namespace {
+
+// Size estimates handed to the manifest, which uses them to place the temporary file.
+const uint32_t VersionSize = 32;
+const uint32_t ListSize = 1024;
+const uint32_t BundleSize = 16;
+const uint32_t FilesSize = 4096;
+const uint32_t StateSize = 8;
+
+// Flushes and closes a written file. False when the stream failed; errno then still
+// tells why, whatever the close did.
+bool finishFile(std::ofstream& out) {
+    out.flush();
+    if (out) {
+        out.close();
+        if (out)
+            return true;
+    }
+    int error = errno;
+    out.close();
+    errno = error;
+    return false;
+}
+
+// Creates path with one line of text. False when the stream failed.
+bool writeLine(Manifest& manifest, const std::string& path, uint32_t size,
+               const std::string& text) {
+    std::ofstream out = manifest.createFile(path, size, 0);
+    out << text << '\n';
+    return finishFile(out);
+}
+
+// Writes the state file of a disabled package ("user" or "auto").
+void writeDisabledState(const InstalledPackage& package, Manifest& manifest) {
+    writeLine(manifest, join(packageDir(package), "disabled"), StateSize,
+              package.userForced ? "user" : "auto");
+}
+
+// Writes a list, or stages the removal of an earlier version's list when there is none,
+// so that the earlier list can't come back when the entry is read.
+bool writeOptionalList(Manifest& manifest, const std::string& path,
+                       const std::vector<Dependency>& list, bool withPriority) {
+    if (list.empty()) {
+        manifest.stageRemove(path);
+        return true;
+    }
+    return writeList(manifest, path, list, withPriority);
+}
+
+// Writes the meta files; false after a reported failure.
+bool writeMetaFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
+    std::string dir = packageDir(package);
+    std::string version = std::to_string(package.version) + " " + std::to_string(package.buildTime);
+    if (!writeLine(manifest, join(dir, "version"), VersionSize, version)) {
+        reportWriteFailure(set, package, "meta/version");
+        return false;
+    }
+    if (!writeList(manifest, join(dir, "deps"), package.deps, false)) {
+        reportWriteFailure(set, package, "meta/deps");
+        return false;
+    }
+    if (!writeOptionalList(manifest, join(dir, "provides"), package.provides, true)) {
+        reportWriteFailure(set, package, "meta/provides");
+        return false;
+    }
+    if (!writeOptionalList(manifest, join(dir, "conflicts"), package.conflicts, false)) {
+        reportWriteFailure(set, package, "meta/conflicts");
+        return false;
+    }
+    if (package.bundle.name.empty()) {
+        manifest.stageRemove(join(dir, "bundle"));
+    } else if (!writeLine(manifest, join(dir, "bundle"), BundleSize, package.bundle.name)) {
+        reportWriteFailure(set, package, "meta/bundle");
+        return false;
+    }
+    // A bundle is read back as one by the absence of its files list.
+    if (package.isBundle)
+        manifest.stageRemove(join(dir, "files"));
+    if (!writeFiles(package, manifest)) {
+        reportWriteFailure(set, package, "meta/files");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
+    bool describedByImage = package.keepImage || (package.flags & FlagNoMeta) != 0;
+    if (!describedByImage && !writeMetaFiles(set, package, manifest))
+        return false;
+    std::string dir = packageDir(package);
+    if (package.disabled)
+        writeDisabledState(package, manifest);
+    else
+        manifest.stageRemove(join(dir, "disabled"));
+    if (!package.disabled && package.userForced)
+        writeLine(manifest, join(dir, "enabled"), StateSize, "user");
+    else
+        manifest.stageRemove(join(dir, "enabled"));
+    return true;
+}
+
+bool replaceEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
+    return prepareDir(package, manifest) && writeEntry(set, package, manifest);
+}
+
+bool prepareDir(InstalledPackage& package, Manifest& manifest) {
+    return manifest.keepDirectory(packageDir(package));
+}
+
+bool writeList(Manifest& manifest, const std::string& path, const std::vector<Dependency>& list,
+               bool withPriority) {
+    std::ofstream out = manifest.createFile(path, ListSize, 0);
+    for (const Dependency& entry : list) {
+        out << entry.name << ' ' << entry.min << ' ' << entry.max;
+        if (withPriority)
+            out << ' ' << entry.priority;
+        out << '\n';
+    }
+    return finishFile(out);
+}
+
+bool writeFiles(const InstalledPackage& package, Manifest& manifest) {
+    if (package.isBundle)
+        return true;
+    std::ofstream out = manifest.createFile(join(packageDir(package), "files"), FilesSize, 0);
+    for (const std::string& path : package.files) {
+        size_t start = path.empty() || path[0] != '/' ? 0 : 1;
+        if (start < path.size())
+            out << path.substr(start) << '\n';
+    }
+    return finishFile(out);
+}
+
+void writeDisabled(InstalledPackage& package, Manifest& manifest) {
+    manifest.stageRemove(join(packageDir(package), "enabled"));
+    writeDisabledState(package, manifest);
+    package.disabled = true;
+    package.action = ScheduledAction::None;
+}
+
+void writeEnabled(InstalledPackage& package, Manifest& manifest) {
+    std::string dir = packageDir(package);
+    manifest.stageRemove(join(dir, "disabled"));
+    if (package.userForced)
+        writeLine(manifest, join(dir, "enabled"), StateSize, "user");
+    else
+        manifest.stageRemove(join(dir, "enabled"));
+    package.disabled = false;
+    package.action = ScheduledAction::None;
+}
+
+void reportWriteFailure(PackageSet& set, const InstalledPackage& package,
+                        const std::string& label) {
+    int error = errno;
+    std::string name = displayName(package);
+    if (error == ENOSPC)
+        set.error("installation of %s failed: disk is too small", name.c_str());
+    else if (error == EIO)
+        set.error("installation of %s failed: disk error", name.c_str());
+    else
+        set.error("installation of %s failed: could not create %s: %s", name.c_str(), label.c_str(),
+                  strerror(error));
+}

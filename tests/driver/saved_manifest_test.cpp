@@ -1,0 +1,74 @@
+// End-to-end tests of "--commit" and "--cancel" on a device root.
+#include <gtest/gtest.h>
+
+#include "support/device_root.h"
+
+namespace {
+
+const char Finished[] = "finishing install... \b \n";
+
+// An installed tree and a saved manifest that replaces, moves in, removes and links.
+void prepareSavedUpgrade(DeviceRoot& root) {
+    root.writeFile("flash/bin/x", "old x");
+    root.writeFile("flash/lib/old.so", "old library");
+    root.writeFile("flash/var/pdb/gone/version", "1 2\n");
+    root.writeFile("flash/bin/tmpAAAAAA", "new x");
+    root.writeFile("ram/tmpBBBBBB", "new y");
+    root.writeFile("ram/MANIFEST",
+                   "U /flash//bin/x\nM /flash/bin/x /flash/bin/tmpAAAAAA\n"
+                   "M /flash/etc/y /ram/tmpBBBBBB\nU /flash/lib/old.so\n"
+                   "L /flash/var/pdb/sys/image /flash/bootimage\nU /flash/var/pdb/gone/\n");
+}
+
+}  // namespace
+
+TEST(SavedManifestTest, CommitAppliesSavedManifestAndKeepsIt) {
+    DeviceRoot root;
+    prepareSavedUpgrade(root);
+    std::map<std::string, std::string> expected = root.snapshot();
+    for (const char* gone : {"flash/bin/tmpAAAAAA", "ram/tmpBBBBBB", "flash/lib/old.so",
+                             "flash/var/pdb/gone/", "flash/var/pdb/gone/version"})
+        expected.erase(gone);
+    expected["flash/bin/x"] = "new x";
+    expected["flash/etc/"] = "";
+    expected["flash/etc/y"] = "new y";
+    expected["flash/var/pdb/sys/"] = "";
+    expected["flash/var/pdb/sys/image"] = "-> /flash/bootimage";
+    const char* errors[] = {"",
+                            "rename: No such file or directory\n"
+                            "rename: No such file or directory\n"};
+    for (const char* err : errors) {  // the second commit changes nothing
+        RunResult result = root.runInside({"--commit"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, Finished);
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(root.snapshot(), expected);
+    }
+}
+
+TEST(SavedManifestTest, CommitUsesTheCurrentRootsManifest) {
+    for (bool saved : {false, true}) {
+        DeviceRoot root;
+        root.writeFile("other/ram/MANIFEST", "U /other/victim\n");
+        root.writeFile("other/victim", "v");
+        root.writeFile("flash/victim", "v");
+        if (saved)
+            root.writeFile("ram/MANIFEST", "U /flash/victim\n");
+        RunResult result = root.runInside({"-r", "/other", "--commit"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, Finished);
+        EXPECT_TRUE(root.exists("other/victim"));
+        EXPECT_EQ(root.exists("flash/victim"), !saved);
+    }
+}
+
+TEST(SavedManifestTest, CancelDeletesOnlyTheSavedManifest) {
+    DeviceRoot root;
+    prepareSavedUpgrade(root);
+    std::map<std::string, std::string> expected = root.snapshot();
+    expected.erase("ram/MANIFEST");
+    RunResult result = root.runInside({"--cancel"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(root.snapshot(), expected);
+}

@@ -1,0 +1,152 @@
+// Tests of the manifest: staging, temporary file placement and ownership, text form.
+#include "stage/manifest.h"
+
+#include <unistd.h>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "support/device_root.h"
+#include "support/files.h"
+
+namespace {
+
+// "U /a|M /b /src|N /c" (N for NewFile, whose temporary name is left out).
+std::string describe(const Manifest& manifest) {
+    std::string text;
+    for (const auto& [path, entry] : manifest.all()) {
+        const char* tag[] = {"M", "N", "?", "L", "U"};
+        text += (text.empty() ? "" : "|") + std::string(tag[int(entry.kind)]) + " " + path;
+        if (!entry.argument.empty() && entry.kind != EntryKind::NewFile)
+            text += " " + entry.argument;
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(ManifestTest, RestagingATargetDeletesItsTemporaryFile) {
+    const std::pair<const char*, std::function<void(Manifest&)>> cases[] = {
+        {"N /flash/x", [](Manifest& m) { m.createFile("/flash/x", 0, 0); }},
+        {"M /flash/x /ram/src", [](Manifest& m) { m.stageMove("/ram/src", "/flash/x"); }},
+        {"L /flash/x /flash/y", [](Manifest& m) { m.stageLink("/flash/y", "/flash/x"); }},
+        {"U /flash/x", [](Manifest& m) { m.stageRemove("/flash/x"); }},  // exists
+        {"", [](Manifest& m) { m.stageRemove("/flash/x"); }},            // missing
+    };
+    for (const auto& [expected, act] : cases) {
+        DeviceRoot root;
+        root.writeFile("ram/src", "source");
+        if (std::string(expected) == "U /flash/x")
+            root.writeFile("flash/x", "old");
+        EXPECT_TRUE(runInRoot(root.root(), [&] {
+            Manifest manifest;
+            manifest.createFile("/flash/x", 0, 0) << "first";
+            std::string first = manifest.find("/flash/x")->argument;
+            act(manifest);
+            manifest.stageRemove("/flash/missing");
+            EXPECT_FALSE(pathPresent(first));
+            EXPECT_EQ(describe(manifest), expected);
+            const ManifestEntry* entry = manifest.find("/flash/x");
+            std::string second = entry ? entry->argument : "";
+            manifest.discard();
+            EXPECT_TRUE(manifest.empty());
+            EXPECT_FALSE(pathPresent(second) && second.rfind("/ram/tmp", 0) == 0);
+            EXPECT_TRUE(pathPresent("/ram/src"));  // a move's source is not the manifest's
+        })) << expected;
+    }
+}
+
+TEST(ManifestTest, SaveWritesTextFormAndLoadReadsNewFilesBackAsMoves) {
+    DeviceRoot root;
+    root.writeFile("flash/lib/old.so", "old");
+    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"ram", "size=16k"}}, [] {
+        Manifest manifest;
+        manifest.createFile("/flash/bin/x", 0, 0) << "new";
+        std::string temporary = manifest.find("/flash/bin/x")->argument;
+        manifest.stageRemove("/flash/lib/old.so");
+        manifest.stageLink("/flash/bootimage", "/flash/var/pdb/system/image");
+        ASSERT_TRUE(manifest.save("/ram/MANIFEST"));
+        std::string expected = "M /flash/bin/x " + temporary + "\nU /flash/lib/old.so\n" +
+                               "L /flash/var/pdb/system/image /flash/bootimage\n";
+        EXPECT_EQ(fileText("/ram/MANIFEST"), expected);
+        Manifest loaded;
+        EXPECT_TRUE(loaded.load("/ram/MANIFEST"));
+        EXPECT_EQ(loaded.find("/flash/bin/x")->kind, EntryKind::Move);
+        loaded.save("/ram/again");
+        EXPECT_EQ(fileText("/ram/again"), expected);
+        fillFileSystem("/ram");  // a save cut short leaves the old file whole
+        for (int i = 0; i < 2000; ++i)
+            loaded.stageMove("/flash/source", "/flash/target" + std::to_string(i));
+        EXPECT_FALSE(loaded.save("/ram/MANIFEST"));
+        EXPECT_EQ(fileText("/ram/MANIFEST"), expected);
+    }));
+}
+
+TEST(ManifestTest, LoadResults) {
+    struct Case {
+        const char* content;  // null: no file
+        bool result;
+        const char* entries;
+    };
+    const Case cases[] = {
+        {nullptr, false, ""},
+        {"", true, ""},
+        {"\nU /a\n", true, ""},
+        {"U /a\nM /b\nU /c\n", false, "U /a"},
+        {"U /a\nL /b\n", false, "U /a"},
+        {"U\n", false, ""},
+        {"X /a /b\nU /c /ignored\nM /d /e\n", true, "U /c|M /d /e"},
+        {"U /a\nM /a /b", true, "M /a /b"},
+    };
+    for (const Case& c : cases) {
+        DeviceRoot root;
+        if (c.content)
+            root.writeFile("ram/MANIFEST", c.content);
+        EXPECT_TRUE(runInRoot(root.root(), [&] {
+            Manifest manifest;
+            EXPECT_EQ(manifest.load("/ram/MANIFEST"), c.result) << c.content;
+            EXPECT_EQ(describe(manifest), c.entries) << c.content;
+        }));
+    }
+}
+
+TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
+    struct Case {
+        const char* flashSize;  // null: no tmpfs
+        const char* target;
+        uint32_t sizeHint;
+        bool removeRam;
+        const char* directory;  // null: no file can be made
+    };
+    const Case cases[] = {
+        {"64k", "/flash/x", 0, false, "/ram/"},
+        {nullptr, "/flash/x", 0, true, "/tmp/"},
+        {"4k", "/flash/PCKGS_CHANGED", 1, false, "/flash/"},
+        {"4k", "/flash/x", 3800, false, "/ram/"},  // 3800 plus a tenth exceeds the free block
+        {nullptr, "/flash/var/pdb/new/version", 32, false, "/flash/var/pdb/"},
+        {"8g", "/flash/x", 1000, false, "/flash/"},  // more than 4 GiB free
+        {"4k", "/flash/x", 5000, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        DeviceRoot root;
+        std::vector<TestMount> mounts;
+        if (c.flashSize)
+            mounts.push_back({"flash", std::string("size=") + c.flashSize});
+        EXPECT_TRUE(runInRootWithMounts(root.root(), mounts, [&] {
+            if (c.removeRam)
+                rmdir("/ram");
+            Manifest manifest;
+            std::ofstream out = manifest.createFile(c.target, c.sizeHint, 0100750);
+            const ManifestEntry* entry = manifest.find(c.target);
+            ASSERT_EQ(out.is_open(), c.directory != nullptr) << c.target << c.sizeHint;
+            ASSERT_EQ(entry != nullptr, c.directory != nullptr);
+            if (!entry)
+                return;
+            EXPECT_EQ(parentDirectory(entry->argument) + "/", c.directory) << c.sizeHint;
+            EXPECT_EQ(entry->argument.find("/tmp", entry->argument.size() - 10),
+                      entry->argument.size() - 10);
+            EXPECT_EQ(permissionsOf(entry->argument), 0750u);
+        }));
+    }
+}
