@@ -177,6 +177,8 @@ if $target-nm "$prefix/lib/libcrypto.a" 2>/dev/null | grep -q ' U __atomic_'; th
     atomic=ON
 fi
 
+# Optimised for size as on the board; without debug information it also builds about a
+# third faster than the native builds.
 say "cross: building the installer, pkgtool and the tests in $build"
 # A cache configured against other libraries (or by hand) starts afresh.
 if [ -f "$build/CMakeCache.txt" ] &&
@@ -185,7 +187,7 @@ if [ -f "$build/CMakeCache.txt" ] &&
 fi
 run_logged configure cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$target.cmake" \
     -DINSTALLER_CROSS_PREFIX="$prefix" -DINSTALLER_STATIC=ON -DINSTALLER_LINK_ATOMIC=$atomic \
-    -DINSTALLER_LINK_MAP=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DINSTALLER_LINK_MAP=ON -DCMAKE_BUILD_TYPE=MinSizeRel
 run_logged build cmake --build "$build" -j "$jobs"
 scripts/link-map-sizes.sh "$build/installer" "$build/installer.map" $target-strip
 
