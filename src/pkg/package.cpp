@@ -53,8 +53,10 @@ Package::Package(std::string name, Version version, uint32_t buildTime)
 
 Package::~Package() = default;
 
+// An enabled package with action enable stays enabled: enabling it again only records
+// that the user asked for it.
 bool InstalledPackage::isActive() const {
-    return disabled ? action == ScheduledAction::Enable : action == ScheduledAction::None;
+    return action == ScheduledAction::Enable || (!disabled && action == ScheduledAction::None);
 }
 
 bool InstalledPackage::isWanted() const {

@@ -65,7 +65,8 @@ class InstalledPackage : public Package {
   public:
     using Package::Package;
 
-    // Active after the run: disabled and being enabled, or enabled and left alone.
+    // Active after the run: being enabled (whether disabled now or already enabled), or
+    // enabled and left alone.
     bool isActive() const;
     // Wanted: being enabled, or enabled and left alone.
     bool isWanted() const;
