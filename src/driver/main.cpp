@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/package_table.h"
+#include "driver/modes.h"
 #include "driver/saved_manifest.h"
 #include "pkg/database.h"
 #include "pkg/package_set.h"
@@ -90,32 +91,15 @@ int runShow(PackageSet& set) {
     return 0;
 }
 
-int modeNotAvailable(const char* mode) {
-    fprintf(stderr, "installer: %s is not available in this build\n", mode);
-    return 1;
-}
-
-int runCleanup(PackageSet&) {
-    return modeNotAvailable("cleanup");
-}
-
-int runInstallFromStdin(PackageSet&, const Options&) {
-    return modeNotAvailable("install from standard input");
-}
-
-int runDefaultUpgrade(PackageSet&, const Options&) {
-    return modeNotAvailable("upgrade");
-}
-
 // The first mode that applies: show, cleanup, install from standard input, upgrade.
 int runMode(PackageSet& set, const Options& options) {
     if (options.show)
         return runShow(set);
     if (options.cleanup)
-        return runCleanup(set);
+        return runCleanupMode(set);
     if (options.fromStdin)
-        return runInstallFromStdin(set, options);
-    return runDefaultUpgrade(set, options);
+        return runStdinMode(set, options.flags);
+    return runUpgradeMode(set, options.flags, options.commitNow);
 }
 
 }  // namespace

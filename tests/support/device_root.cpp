@@ -415,6 +415,14 @@ bool runInRoot(const std::string& root, const std::function<void()>& body) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& input, const std::vector<std::string>& env) {
+    std::vector<std::string> argv = splitWords(INSTALLER_EMULATOR);
+    argv.push_back(binary);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, input, env);
+}
+
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                          const std::function<void()>& body) {
     fflush(nullptr);

@@ -63,6 +63,11 @@ class DeviceRoot {
 // child died. Output of the child goes to this process's output.
 bool runInRoot(const std::string& root, const std::function<void()>& body);
 
+// Runs a program of the build (under the board's emulator in a cross build) with args,
+// input on standard input and env entries "NAME=value" added.
+RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& input = "", const std::vector<std::string>& env = {});
+
 // A file system mounted for one test: a tmpfs at dir (relative to the root) with its
 // mount options ("size=64k").
 struct TestMount {

@@ -1,0 +1,63 @@
+// Decompressing input stream: the files part of a package read through zlib.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+
+// Pulls zlib-format bytes from a source stream buffer and hands out the decompressed
+// bytes in blocks of at most 4096. Corrupt data, or a source that ends before the
+// compressed stream does, shows as the end of the data. Seeking moves forward only, by
+// reading through. Allocates nothing after construction (zlib keeps its own state).
+class InflateStreamBuf : public std::streambuf {
+  public:
+    static constexpr size_t BlockSize = 4096;
+
+    // source is not owned.
+    explicit InflateStreamBuf(std::streambuf* source);
+    ~InflateStreamBuf() override;
+    InflateStreamBuf(const InflateStreamBuf&) = delete;
+    InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
+
+    // Decompressed bytes produced since the start (delivered or still buffered).
+    uint32_t produced() const { return uint32_t(producedTotal); }
+
+  protected:
+    // Direction end fails; otherwise moves forward to the target by reading through.
+    // The result is the new position (bytes delivered so far), or -1.
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+    int_type underflow() override;
+
+  private:
+    // Bytes handed to the reader so far.
+    uint64_t delivered() const;
+    // Fills outBuf with the next decompressed block; its size, 0 at the end or on error.
+    size_t refill();
+
+    std::streambuf* source;
+    uint64_t producedTotal = 0;
+    // Byte 0 is the put-back byte (the last byte of the previous block, so that one byte
+    // can always be put back); the decompressed block follows it.
+    char area[1 + BlockSize];
+    unsigned char inBuf[BlockSize];
+    z_stream zs;
+};
+
+// An input stream that decompresses what it reads from source (zlib format). The source
+// stream is not owned; it must outlive this stream.
+class InflateStream : public std::istream {
+  public:
+    explicit InflateStream(std::istream& source);
+    ~InflateStream() override;
+    InflateStream(const InflateStream&) = delete;
+    InflateStream& operator=(const InflateStream&) = delete;
+
+    uint32_t produced() const { return buffer->produced(); }
+
+  private:
+    InflateStreamBuf* buffer;
+};

@@ -1,0 +1,202 @@
+// Unpacking a package onto flash through the manifest, with its signature check.
+#include "pkgfile/unpack.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "pkg/database.h"
+#include "pkg/package.h"
+#include "pkg/package_set.h"
+#include "pkgfile/byte_order.h"
+#include "pkgfile/inflate_stream.h"
+#include "pkgfile/package_file.h"
+#include "pkgfile/signature.h"
+#include "stage/manifest.h"
+#include "stage/storage.h"
+
+namespace {
+
+constexpr size_t EntryHeaderSize = 30;
+constexpr size_t CopyBlock = 16384;
+constexpr uint32_t ImageStep = 4096;
+constexpr uint16_t TypeMask = 0xF000;
+constexpr uint16_t RegularFile = 0x8000;
+
+void showProgress(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
+    std::string label = "installing ";
+    if (package.disabled && package.bundle.name.empty())
+        label += " (disabled) ";
+    set.progress(file, label + displayName(package));
+}
+
+std::string targetPath(const InstalledPackage& package, const std::string& name) {
+    std::string path = "/flash";
+    if (package.disabled)
+        path += "/x/" + package.name;
+    if (name.empty() || name[0] != '/')
+        path += "/";
+    return path + name;
+}
+
+// Reads the image part through (it feeds the digest) in steps that move the bar.
+void passOverImage(PackageSet& set, InstalledPackage& package, PackageFile& file) {
+    while (file.good() && file.position() < file.partLength()) {
+        showProgress(set, package, file);
+        uint32_t step = std::min(ImageStep, file.partLength() - file.position());
+        file.seekg(step, std::ios_base::cur);
+    }
+}
+
+// After the signature of a stand-alone package only an architecture part and an empty
+// dependency part may follow.
+bool onlyTrailingPartsLeft(PackageFile& file) {
+    if (file.currentType == PartArchitecture)
+        file.nextPart();
+    if (file.currentType == PartDependencies && file.partLength() == 0)
+        file.nextPart();
+    return file.currentType == PartEnd;
+}
+
+bool copyData(InflateStream& in, std::ofstream& out, uint32_t length, bool& readShort) {
+    static char block[CopyBlock];
+    readShort = false;
+    while (length > 0) {
+        size_t count = std::min<size_t>(length, CopyBlock);
+        in.read(block, std::streamsize(count));
+        if (size_t(in.gcount()) != count) {
+            readShort = true;
+            return false;
+        }
+        if (!out.write(block, std::streamsize(count)))
+            return false;
+        length -= uint32_t(count);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isSafeEntryName(const std::string& name) {
+    if (name.empty() || name.back() == '/')
+        return false;
+    if (name.find_first_of(std::string(" \n\0", 3)) != std::string::npos)
+        return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t slash = name.find('/', start);
+        if (slash == std::string::npos)
+            slash = name.size();
+        if (name.compare(start, slash - start, "..") == 0 && slash - start == 2)
+            return false;
+        start = slash + 1;
+    }
+    return true;
+}
+
+bool isSafePackageName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/ \n") == std::string::npos;
+}
+
+void reportBrokenPackage(PackageSet& set, const InstalledPackage& package) {
+    set.error("installation of %s failed: broken package", displayName(package).c_str());
+}
+
+bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
+                 PackageFile& file) {
+    InflateStream in(file);
+    int boardClass = -1;
+    while (in.good()) {
+        uint8_t head[EntryHeaderSize];
+        in.read(reinterpret_cast<char*>(head), EntryHeaderSize);
+        if (size_t(in.gcount()) != EntryHeaderSize)
+            break;
+        uint16_t mode = decodeLE16(head);
+        uint8_t entryClass = head[23];
+        uint32_t length = decodeLE32(head + 24);
+        std::string name(decodeLE16(head + 28), '\0');
+        in.read(&name[0], std::streamsize(name.size()));
+        if (size_t(in.gcount()) != name.size()) {
+            reportBrokenPackage(set, package);
+            return false;
+        }
+        bool wanted = (mode & TypeMask) == RegularFile;
+        if (wanted && entryClass != 0) {
+            if (boardClass < 0)
+                boardClass = processorClass();
+            wanted = entryClass == boardClass;
+        }
+        if (!wanted) {
+            in.seekg(length, std::ios_base::cur);
+            continue;
+        }
+        if (!isSafeEntryName(name)) {
+            reportBrokenPackage(set, package);
+            return false;
+        }
+        std::string target = targetPath(package, name);
+        std::ofstream out = manifest.createFile(target, length, mode);
+        if (!out.is_open()) {
+            reportWriteFailure(set, package, name);
+            return false;
+        }
+        package.files.insert(target.substr(6));  // recorded below /flash
+        bool readShort = false;
+        if (!copyData(in, out, length, readShort)) {
+            if (readShort)
+                reportBrokenPackage(set, package);
+            else
+                reportWriteFailure(set, package, name);
+            return false;
+        }
+        out.close();
+        if (out.fail()) {
+            reportWriteFailure(set, package, name);
+            return false;
+        }
+        showProgress(set, package, file);
+    }
+    return true;
+}
+
+bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& manifest,
+                          PackageFile& file) {
+    showProgress(set, package, file);
+    if (!isSafePackageName(package.name)) {
+        reportBrokenPackage(set, package);
+        return false;
+    }
+    if (!file.isUnrecorded() && !prepareDir(package, manifest))
+        return false;
+    if (file.currentType == PartImage) {
+        passOverImage(set, package, file);
+        file.nextPart();
+    }
+    if (file.currentType == PartFiles) {
+        bool bootImageOnly = bootImageRequested() && (package.flags & FlagBootImage);
+        // With the boot image asked for, its files stay unread; the digest still covers them.
+        if (!bootImageOnly && !unpackFiles(set, package, manifest, file))
+            return false;
+        file.nextPart();
+    }
+    int required = requiredSignatureLevel(package.name, package.version);
+    if (file.currentType != PartSignature || file.verify() < required) {
+        reportBrokenPackage(set, package);
+        return false;
+    }
+    file.nextPart();
+    bool member = !package.bundle.name.empty();
+    if (!member && !onlyTrailingPartsLeft(file)) {
+        reportBrokenPackage(set, package);
+        return false;
+    }
+    if (!file.isUnrecorded() && !writeEntry(set, package, manifest))
+        return false;
+    if (package.flags & FlagBootImage)
+        manifest.createFile("/flash/UPGRADED", 1, 0).close();
+    if (member)
+        return true;
+    set.setStatus(std::string());
+    set.info("installed %s%s", package.disabled ? "(disabled) " : "", packageText(package).c_str());
+    return true;
+}

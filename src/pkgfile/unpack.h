@@ -1,0 +1,30 @@
+// Unpacking a package: its files staged as temporary files, its signature enforced and
+// its database entry written.
+#pragma once
+
+#include <string>
+
+class InstalledPackage;
+class Manifest;
+class PackageFile;
+class PackageSet;
+
+// Installs one package whose header parts have been read into package, from the first
+// part after them to its end (a bundle member: to its signature). False after a failure,
+// which has been reported (except a database directory that can't be kept).
+bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& manifest,
+                          PackageFile& file);
+
+// Unpacks the files part, the current part of file, into temporary files staged for
+// their targets under /flash (or /flash/x/<name>/ for a disabled package).
+bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest, PackageFile& file);
+
+// Names that can't be taken as they stand: a path with a ".." component, a blank, a line
+// feed or a NUL byte (the saved manifest can't carry them), or an empty or directory name.
+bool isSafeEntryName(const std::string& name);
+// Package names that would reach outside the database: empty, ".", "..", or holding "/",
+// a blank or a line feed.
+bool isSafePackageName(const std::string& name);
+
+// "installation of %s failed: broken package" with the package's display name.
+void reportBrokenPackage(PackageSet& set, const InstalledPackage& package);

@@ -1,0 +1,222 @@
+// Install driver: checks an offered package against the installed ones and installs it
+// in place of the older version, as a plain package or as a bundle of members.
+#include "plan/install_driver.h"
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "pkg/database.h"
+#include "pkgfile/package_file.h"
+#include "pkgfile/unpack.h"
+#include "plan/actions.h"
+#include "plan/install_check.h"
+#include "plan/lookup.h"
+#include "stage/manifest.h"
+#include "stage/storage.h"
+
+namespace {
+
+constexpr InstallFlags Everything = 0xFFFFFFFF;
+
+void dropRecord(PackageSet& set, int index) {
+    set.packages.erase(set.packages.begin() + index);
+}
+
+// A record that displaces every package of one name, so that a bundle's blocked member
+// is installed disabled. It is never written to the database.
+std::unique_ptr<InstalledPackage> blockerFor(const std::string& name) {
+    auto blocker = std::make_unique<InstalledPackage>();
+    Dependency conflict;
+    conflict.name = name;
+    blocker->conflicts.push_back(conflict);
+    return blocker;
+}
+
+// A bundle member that is not installed: its parts up to the next member are passed over.
+void passOverMember(PackageFile& file) {
+    while (file.good() && file.currentType != PartPackageHeader)
+        file.nextPart();
+}
+
+// The installed record stays when the same version is offered again.
+bool keepInstalled(PackageSet& set, const InstalledPackage& offered, InstallFlags flags,
+                   InstallFlags found, bool* bootImage, std::string* installedName) {
+    InstalledPackage* installed = findPackage(set, offered.name);
+    if ((found & InstallFlag::Reinstall) && (flags & InstallFlag::Reinstall)) {
+        set.setStatus(std::string(78, ' '));
+        set.setStatus(std::string());
+        set.info("installed %s%s", offered.disabled ? "(disabled) " : "",
+                 packageText(offered).c_str());
+        if (bootImage && installed)
+            *bootImage = (installed->flags & FlagBootImage) != 0;
+    }
+    if (installed == nullptr)
+        return false;
+    if (installedName)
+        *installedName = installed->name;
+    return true;
+}
+
+}  // namespace
+
+bool removeInstalled(PackageSet& set, Manifest& manifest, const std::string& name) {
+    int index = indexOfPackage(set, name);
+    if (index < 0)
+        return false;
+    removePackage(*set.packages[index], manifest);
+    dropRecord(set, index);
+    return true;
+}
+
+bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
+                    const RememberedStates& remembered, const Dependency* bundle,
+                    std::string* databaseDir, bool* bootImage, std::string* installedName) {
+    auto package = std::make_unique<InstalledPackage>();
+    if (!readPackageHeader(*package, file))
+        return false;
+    if (bundle && sameName(package->name, bundle->name))
+        return false;
+    if (package->keepImage && databaseDir)
+        *databaseDir = packageDir(*package);
+
+    InstallFlags tolerated = bundle ? Everything : (flags | InstallFlag::Conflict);
+    InstallFlags found = checkInstall(set, *package, tolerated);
+    auto state = remembered.find(package->name);
+    if (state != remembered.end()) {
+        package->disabled = state->second;
+        package->userForced = true;
+    } else {
+        package->disabled = false;
+    }
+    if (found & InstallFlag::Conflict) {
+        found &= ~InstallFlag::Conflict;
+        package->disabled = true;
+    }
+    if ((found & InstallFlag::Reinstall) || (found & ~flags)) {
+        if (bundle) {
+            passOverMember(file);
+            InstalledPackage* installed = findPackage(set, package->name);
+            if (installed && installedName)
+                *installedName = installed->name;
+            return installed != nullptr;
+        }
+        if (found & InstallFlag::Reinstall)
+            return keepInstalled(set, *package, flags, found, bootImage, installedName);
+        return false;
+    }
+    if (bundle)
+        package->bundle = *bundle;
+
+    // An unrecorded package leaves the installed version's files alone.
+    if (!file.isUnrecorded()) {
+        int index = indexOfPackage(set, package->name);
+        if (index >= 0) {
+            removePackage(*set.packages[index], manifest);
+            dropRecord(set, index);
+        }
+    }
+    if (!installPackageStream(set, *package, manifest, file))
+        return false;
+
+    // The planning below may uninstall and destroy the new record: keep what is needed.
+    std::string name = package->name;
+    uint32_t packageFlags = package->flags;
+    set.packages.push_back(std::move(package));
+    applyScheduledActions(set, manifest, 0);
+    if (bootImage)
+        *bootImage = (packageFlags & FlagBootImage) && bootImageRequested();
+    if (installedName)
+        *installedName = name;
+    return true;
+}
+
+int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
+                  const RememberedStates& remembered, std::string* databaseDir, bool* bootImage) {
+    if (bootImage)
+        *bootImage = false;
+    auto bundle = std::make_unique<InstalledPackage>();
+    if (!readPackageHeader(*bundle, file))
+        return InstallFailed;
+    if (!isSafePackageName(bundle->name)) {
+        reportBrokenPackage(set, *bundle);
+        return InstallFailed;
+    }
+    if (!bundle->deps.empty() || !bundle->provides.empty() || !bundle->conflicts.empty())
+        return InstallFailed;
+    if (file.currentType == PartImage)
+        file.nextPart();
+    if (bundle->keepImage && databaseDir)
+        *databaseDir = packageDir(*bundle);
+    if (checkInstall(set, *bundle, flags) & ~flags)
+        return InstallRefused;
+
+    removeInstalled(set, manifest, bundle->name);
+    if (!replaceEntry(set, *bundle, manifest))
+        return InstallFailed;
+    // Planning during the members' installs may drop the bundle record: work on copies.
+    const Dependency reference = bundleRef(*bundle);
+    int index = indexOfPackage(set, reference.name);
+    if (index >= 0)
+        dropRecord(set, index);
+    set.packages.push_back(std::move(bundle));
+
+    std::set<std::string> oldMembers;
+    for (const auto& record : set.packages)
+        if (sameName(record->bundle.name, reference.name))
+            oldMembers.insert(record->name);
+
+    if (file.currentType == PartBlockList) {
+        std::vector<Dependency> blocked;
+        readDependencyList(file, blocked);
+        for (const Dependency& entry : blocked)
+            if (remembered.find(entry.name) == remembered.end())
+                set.packages.push_back(blockerFor(entry.name));
+        file.nextPart();
+    }
+
+    int members = 0;
+    while (file.currentType == PartPackageHeader) {
+        bool memberBoot = false;
+        std::string name;
+        if (!installPackage(set, manifest, file, flags, remembered, &reference, nullptr,
+                            &memberBoot, &name))
+            return InstallRefused;
+        oldMembers.erase(name);
+        ++members;
+        if (memberBoot && bootImage)
+            *bootImage = true;
+    }
+    if (file.currentType == PartArchitecture)
+        file.nextPart();
+    if (file.currentType != PartEnd)
+        return InstallRefused;
+    if (members == 0)
+        return InstallNoMembers;
+
+    // Members of the old bundle that the new one no longer holds go.
+    for (const std::string& name : oldMembers) {
+        index = indexOfPackage(set, name);
+        if (index >= 0)
+            set.packages[index]->action = ScheduledAction::Uninstall;
+    }
+    applyScheduledActions(set, manifest, 0);
+    set.setStatus(std::string());
+    set.info("installed %s", dependencyText(reference).c_str());
+    return InstallOk;
+}
+
+int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input, InstallFlags flags,
+                      const RememberedStates& remembered, std::streambuf* copy,
+                      std::string* databaseDir, bool* bootImage) {
+    PackageFile file(input, true, copy);
+    file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartBlockList, PartArchitecture,
+                          PartDependencies,  PartProvides,     PartConflicts, PartImage,
+                          PartFiles,         PartSignature};
+    file.nextPart();
+    if (file.currentType == PartBundleHeader)
+        return installBundle(set, manifest, file, flags, remembered, databaseDir, bootImage);
+    bool installed = installPackage(set, manifest, file, flags, remembered, nullptr, databaseDir,
+                                    bootImage, nullptr);
+    return installed ? InstallOk : InstallFailed;
+}

@@ -1,0 +1,151 @@
+// Tests of the legacy check's curve arithmetic: full reduction, the prepared key and the
+// two-scalar ladder against answers of an independent implementation.
+#include "pkgfile/curve25519.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pkgwriter/signer.h"
+
+using namespace curve25519;
+
+namespace {
+
+const char* const DevelopmentLegacyKey =
+    "d83ee8f5355851b37e441d022bb5b49dab1f8b2568dcf8b85ab93573cfb2237b";
+
+struct Bytes32 {
+    uint8_t b[32];
+};
+
+Bytes32 fromHex(const std::string& hex) {
+    Bytes32 out;
+    EXPECT_TRUE(parseHex(hex, out.b, 32)) << hex;
+    return out;
+}
+
+FieldElement element(const std::string& hex) {
+    FieldElement e;
+    fromBytes(e, fromHex(hex).b);
+    return e;
+}
+
+std::string hexOf(const FieldElement& e) {
+    uint8_t out[32];
+    toBytes(out, e);
+    return hexText(out, 32);
+}
+
+FieldElement small(uint32_t value) {
+    FieldElement e;
+    setSmall(e, value);
+    return e;
+}
+
+const std::string PMinusOne = "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f";
+const std::string P = "edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f";
+const std::string Zero = std::string(64, '0');
+const std::string One = "01" + std::string(62, '0');
+
+TEST(Curve25519Field, ReducesFullyAtAndAroundTheModulus) {
+    const struct {
+        const char* what;
+        std::string in, out;
+    } cases[] = {
+        {"p - 1", PMinusOne, PMinusOne},
+        {"p", P, Zero},
+        {"p + 1", "eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f", One},
+        {"2^255 - 1", std::string(62, 'f') + "7f", "12" + std::string(62, '0')},
+        {"bit 255 is ignored", std::string(64, 'f'), "12" + std::string(62, '0')},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hexOf(element(c.in)), c.out) << c.what;
+
+    FieldElement r;
+    add(r, element(PMinusOne), small(1));
+    EXPECT_EQ(hexOf(r), Zero) << "(p - 1) + 1";
+    subtract(r, small(0), small(1));
+    EXPECT_EQ(hexOf(r), PMinusOne) << "0 - 1";
+    multiply(r, element(PMinusOne), element(PMinusOne));
+    EXPECT_EQ(hexOf(r), One) << "(-1)(-1)";
+    multiplySmall(r, element(PMinusOne), 121665);
+    FieldElement expected;
+    subtract(expected, small(0), small(121665));
+    EXPECT_EQ(hexOf(r), hexOf(expected)) << "(-1)·121665";
+}
+
+TEST(Curve25519Field, InvertsAndTakesSquareRoots) {
+    FieldElement inverse, product, root, check;
+    for (const std::string& hex : {PMinusOne, std::string(DevelopmentLegacyKey), One}) {
+        invert(inverse, element(hex));
+        multiply(product, inverse, element(hex));
+        EXPECT_EQ(hexOf(product), One) << hex;
+    }
+    invert(inverse, small(0));
+    EXPECT_EQ(hexOf(inverse), Zero) << "0 has no inverse and gives 0";
+
+    for (uint32_t square : {4u, 39420360u, 121666u}) {
+        ASSERT_TRUE(squareRoot(root, small(square))) << square;
+        multiply(check, root, root);
+        EXPECT_EQ(hexOf(check), hexOf(small(square))) << square;
+    }
+    EXPECT_FALSE(squareRoot(root, small(2))) << "2 is no square modulo p";
+}
+
+TEST(Curve25519Key, PreparesTheDevelopmentKey) {
+    LegacyBase base;
+    ASSERT_TRUE(prepareBase(base, fromHex(DevelopmentLegacyKey).b));
+    EXPECT_EQ(hexOf(base.y), "043e78781b7707934a690e2313cbd8ab229d169c157513407fbacb7638744f5f");
+    EXPECT_EQ(hexOf(base.uSum), "21a8f76021442bb55c2a2617599bb96de60a039b1cc2713bab2876dc55488567");
+    EXPECT_EQ(hexOf(base.uDifference),
+              "bd01e00c9b22d64c84bd27ea4f899521dc1f9af5aa3156af6770b5c02f845b14");
+
+    // The base point itself: its even y is the system's y(G).
+    ASSERT_TRUE(prepareBase(base, fromHex("09" + Zero.substr(2)).b));
+    EXPECT_EQ(hexOf(base.y), "142c31815d3a16d64d9e839281b2c26db32eb788d322e11f4b795f475ee6515f");
+
+    EXPECT_FALSE(prepareBase(base, fromHex("02" + Zero.substr(2)).b))
+        << "u = 2 is on the twist, not the curve";
+}
+
+TEST(Curve25519Ladder, CombinesTwoScalars) {
+    // v, h, u(v·|P| + h·G) under the development key. The patterns drive the recoding
+    // through long runs of forced steps; all-ones and ℓ - 1 pass the group order.
+    const struct {
+        const char* v;
+        const char* h;
+        const char* u;
+    } cases[] = {
+        {"0000000000000000000000000000000000000000000000000000000000000000",
+         "0000000000000000000000000000000000000000000000000000000000000000",
+         "0000000000000000000000000000000000000000000000000000000000000000"},
+        {"0100000000000000000000000000000000000000000000000000000000000000",
+         "0100000000000000000000000000000000000000000000000000000000000000",
+         "21a8f76021442bb55c2a2617599bb96de60a039b1cc2713bab2876dc55488567"},
+        {"ecd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010",
+         "0100000000000000000000000000000000000000000000000000000000000000",
+         "bd01e00c9b22d64c84bd27ea4f899521dc1f9af5aa3156af6770b5c02f845b14"},
+        {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+         "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+         "7da03b26f4d6e9da6551a60269fb62dc6dec147396d4485aff8105bee06f5c7d"},
+        {"5555555555555555555555555555555555555555555555555555555555555555",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+         "5e68cbb5d4b97dc7fa6b7b286c54443e026bd54a8ac4f362c8854ffb6a890302"},
+        {"0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f",
+         "f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0",
+         "e38bfadd133816e340aa29640f9b6d29203cf229ff42fbd30b39412d67e1241c"},
+        {"0300000000000000000000000000000000000000000000000000000000000000",
+         "0500000000000000000000000000000000000000000000000000000000000040",
+         "3f14267ab1125d7c19ec3d1ad11ec30752b9954569b7b4991d2c7694a43a9d21"},
+    };
+    LegacyBase base;
+    ASSERT_TRUE(prepareBase(base, fromHex(DevelopmentLegacyKey).b));
+    for (const auto& c : cases) {
+        uint8_t out[32];
+        combine(out, base, fromHex(c.v).b, fromHex(c.h).b);
+        EXPECT_EQ(hexText(out, 32), c.u) << "v " << c.v << " h " << c.h;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,360 @@
+// Tests of signature verification: the system's vectors, the levels a signature part
+// gives through the reader, the levels packages need, and what the digest covers.
+#include "pkgfile/signature.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pkgfile/curve25519.h"
+#include "pkgfile/package_file.h"
+#include "pkgwriter/bundle_writer.h"
+#include "pkgwriter/signer.h"
+#include "platform/eddsa.h"
+#include "support/device_root.h"
+
+namespace {
+
+const char* const DevelopmentSigningKey =
+    "3a5967559c2af691bbeaa38ca08cfbc282ed1e494848e3a5f78f788a060bde9f";
+const char* const DevelopmentLegacyKey =
+    "d83ee8f5355851b37e441d022bb5b49dab1f8b2568dcf8b85ab93573cfb2237b";
+
+std::vector<uint8_t> bytes(const std::string& hex) {
+    std::vector<uint8_t> out(hex.size() / 2);
+    EXPECT_TRUE(parseHex(hex, out.data(), out.size())) << hex;
+    return out;
+}
+
+Signer developmentSigner() {
+    Signer signer;
+    std::string error;
+    EXPECT_TRUE(loadSignerKeys(signer, sourcePath("keys/development-ed25519.seed"),
+                               sourcePath("keys/development-legacy.secret"), error))
+        << error;
+    return signer;
+}
+
+// The tests that go through the reader use the keys built in; they need the development
+// keys there.
+#define REQUIRE_DEVELOPMENT_KEYS()                                  \
+    if (hexText(signingPublicKey(), 32) != DevelopmentSigningKey || \
+        hexText(legacyPublicKey(), 32) != DevelopmentLegacyKey)     \
+    GTEST_SKIP() << "this build has its own public keys"
+
+// The signature level of every package in the file, in order, from the reader.
+std::vector<int> levelsOf(const std::string& file) {
+    std::istringstream in(file);
+    PackageFile package(in, true);
+    package.acceptedTypes = {PartSignature};
+    std::vector<int> levels;
+    while (package.nextPart() == PartSignature)
+        levels.push_back(package.verify());
+    return levels;
+}
+
+struct LegacyVector {
+    std::string digest, check, value, y;
+};
+
+const LegacyVector LegacyVectors[] = {
+    {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+     "b88037d150f815a753f0ce265852d128",
+     "3305425e55cb0321a8654d3882209df0908b01558070539b19b5dd97724c2f04",
+     "472326ce0156b40cd37aaa09af1b7b122e0a01472cadf43a792680b5bafbaa68"},
+    {"6465666768696a6b6c6d6e6f7071727374757677000000000000000000000000",
+     "07204306195bc2018ac4d22ee3a43e12",
+     "b4f66bdecd0da5aa8cc95a5a34648018773e8b9a8d7d729a551c20c7b3b5b00a",
+     "78bbe5ecb12a2449fc9e5d8ad103b462e1ce5bb8454561463125e741c887167e"},
+};
+
+TEST(LegacySignature, VectorsHoldAndEveryCoveredBitMatters) {
+    std::vector<uint8_t> key = bytes(DevelopmentLegacyKey);
+    curve25519::LegacyBase base;
+    ASSERT_TRUE(curve25519::prepareBase(base, key.data()));
+    for (const LegacyVector& vector : LegacyVectors) {
+        std::vector<uint8_t> digest = bytes(vector.digest), c = bytes(vector.check),
+                             v = bytes(vector.value);
+        uint8_t h[32], y[32];
+        legacyScalar(h, digest.data(), c.data());
+        curve25519::combine(y, base, v.data(), h);
+        EXPECT_EQ(hexText(y, 32), vector.y);
+        EXPECT_TRUE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()));
+
+        // The first 20 digest bytes, c and v are covered; the rest of the digest is not.
+        struct Field {
+            const char* name;
+            std::vector<uint8_t>& bytes;
+            size_t covered;
+        } fields[] = {{"digest", digest, 20}, {"c", c, 16}, {"v", v, 32}};
+        for (Field& field : fields) {
+            for (size_t bit = 0; bit < field.covered * 8; ++bit) {
+                field.bytes[bit / 8] ^= uint8_t(1 << (bit % 8));
+                EXPECT_FALSE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()))
+                    << field.name << " bit " << bit;
+                field.bytes[bit / 8] ^= uint8_t(1 << (bit % 8));
+            }
+        }
+        digest[31] ^= 0xFF;
+        EXPECT_TRUE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()));
+    }
+}
+
+TEST(Ed25519Signature, VectorsHoldAndTheSignerMakesThem) {
+    const struct {
+        std::string digest, signature;
+    } vectors[] = {
+        {LegacyVectors[0].digest,
+         "92a4d103b0f7db7ea0ac6ec496d08f137b5ae134815d9b333428714b807c5364"
+         "5e9d4e2de63c6e9dbbb21f736db96816696ec7569da2529c3331c6dc7ceb7d02"},
+        {LegacyVectors[1].digest,
+         "e4a7fad7d432e3c93e81b22997a244af903c7ebadf0d5378dd34f655c308f95a"
+         "e6b790c3fc940f05cf070a99e83483f42bc03029783bc6cf053d3346c43a0d03"},
+    };
+    std::vector<uint8_t> key = bytes(DevelopmentSigningKey);
+    Signer signer = developmentSigner();
+    EXPECT_EQ(hexText(signer.ed25519PublicKey(), 32), DevelopmentSigningKey);
+    for (const auto& vector : vectors) {
+        std::vector<uint8_t> digest = bytes(vector.digest), signature = bytes(vector.signature);
+        auto valid = [&](size_t keySize, size_t signatureSize) {
+            return eddsa::verify(asn1::blob(key.data(), keySize), asn1::blob(digest.data(), 32),
+                                 asn1::blob(signature.data(), signatureSize));
+        };
+        EXPECT_NE(valid(32, 64), 0);
+        EXPECT_EQ(valid(31, 64), 0);
+        EXPECT_EQ(valid(32, 63), 0);
+        for (size_t i : {0, 31, 32, 63}) {
+            signature[i] ^= 1;
+            EXPECT_EQ(valid(32, 64), 0) << "signature byte " << i;
+            signature[i] ^= 1;
+        }
+        digest[31] ^= 1;
+        EXPECT_EQ(valid(32, 64), 0) << "all 32 digest bytes are signed";
+        digest[31] ^= 1;
+
+        uint8_t made[64];
+        ASSERT_TRUE(signer.signEd25519(digest.data(), made));
+        EXPECT_EQ(hexText(made, 64), vector.signature);
+    }
+}
+
+TEST(Signer, LegacySignaturesVerifyForAnyKey) {
+    Signer development = developmentSigner();
+    EXPECT_EQ(hexText(development.legacyPublicKey(), 32), DevelopmentLegacyKey);
+    // Random keys: about half have x·G = -|P| and need the negated scalar.
+    for (int round = 0; round < 8; ++round) {
+        Signer signer;
+        uint8_t secret[32], digest[32], c[16], v[32];
+        for (int i = 0; i < 32; ++i) {
+            secret[i] = uint8_t(round * 37 + i * 11 + 1);
+            digest[i] = uint8_t(round * 13 + i);
+        }
+        ASSERT_TRUE(signer.setLegacySecret(secret));
+        ASSERT_TRUE(signer.signLegacy(digest, c, v)) << "round " << round;
+        EXPECT_TRUE(checkLegacySignature(digest, c, v, signer.legacyPublicKey()));
+        EXPECT_FALSE(checkLegacySignature(digest, c, v, development.legacyPublicKey()));
+    }
+}
+
+TEST(SignatureLevel, RequiredLevelChangesAtEachBoundary) {
+    const struct {
+        const char* name;
+        Version version;
+        int level;
+    } cases[] = {
+        {"branding", 0x07100000, 1},  {"tunnels", 0x062E6608, 1}, {"tunnels", 0x062E6609, 2},
+        {"tunnels", 0x062EFFFF, 2},   {"tunnels", 0x062F0000, 1}, {"tunnels", 0x06306600, 1},
+        {"tunnels", 0x06306601, 2},   {"tunnels", 0x06FFFFFF, 2}, {"tunnels", 0x07000000, 1},
+        {"tunnels", 0x07016203, 1},   {"tunnels", 0x07016204, 2}, {"system", 0, 1},
+        {"brandings", 0x07100000, 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(requiredSignatureLevel(c.name, c.version), c.level)
+            << c.name << " " << std::hex << c.version;
+}
+
+// A signed package with every kind of part, and parts before its header that no digest
+// covers.
+struct SignedPackage {
+    std::string file;
+    std::vector<PartLocation> parts;
+    size_t headerPart;  // index of the type-1 part
+};
+
+SignedPackage signedPackage(const Signer& signer, SignatureKind kind = SignatureKind::Both) {
+    PackageWriter writer;
+    writer.part(PartDigestSelector, DigestSelectorData);
+    writer.part(77, "before the header");
+    size_t start = writer.body().size();
+    Package package("tamper", 0x07100000, 1700000000);
+    writer.header(package);
+    writer.part(PartText24, "text 24");
+    writer.part(PartArchitecture, "powerpc");
+    writer.part(PartText2, "text 2");
+    writer.part(PartNote, "a note");
+    writer.list(PartDependencies, {{"system", 0x07000000, 0, 0}});
+    writer.list(PartProvides, {{"feature", 0, 0, 5}});
+    writer.list(PartConflicts, {{"other", 0, 0, 0}});
+    writer.part(PartImage, std::string(300, 'i'));
+    writer.part(99, "a part nobody reads");
+    writer.files({{"bin/tool", std::string(2000, 'x')}, {"etc/conf", "setting=1\n"}});
+    EXPECT_TRUE(appendSignature(writer, start, DigestKind::Sha256, kind, signer));
+    SignedPackage result;
+    result.file = writer.bytes();
+    std::string error;
+    EXPECT_TRUE(listParts(result.file, result.parts, error)) << error;
+    result.headerPart = 2;
+    EXPECT_EQ(result.parts[result.headerPart].type, PartPackageHeader);
+    return result;
+}
+
+TEST(SignatureLevel, SignaturePartSizeDecidesWhichSignaturesCount) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    Signer signer = developmentSigner();
+    SignedPackage package = signedPackage(signer);
+    const PartLocation& signature = package.parts.back();
+    ASSERT_EQ(signature.type, PartSignature);
+    ASSERT_EQ(signature.length, 132u);
+    const std::string before = package.file.substr(0, signature.headerOffset);
+    const std::string data = package.file.substr(signature.headerOffset + 6);
+
+    // Rebuilt with another length: the digest covers the signature part's header, so
+    // the data is signed again for that length.
+    auto withSignature = [&](uint32_t length, const std::string& content) {
+        std::string file = before + le16(PartSignature) + le32(length) + content;
+        return file;
+    };
+    auto resigned = [&](size_t length, bool badEd25519, bool badLegacy) {
+        std::string covered = before.substr(package.parts[package.headerPart].headerOffset) +
+                              le16(PartSignature) + le32(uint32_t(length));
+        uint8_t digest[32];
+        packageDigest(covered, DigestKind::Sha256, digest);
+        std::string content;
+        EXPECT_TRUE(signer.signaturePart(digest, SignatureKind::Both, content));
+        if (badEd25519)
+            content[100] ^= 1;
+        if (badLegacy)
+            content[40] ^= 1;
+        content.resize(length, '\0');
+        return withSignature(uint32_t(length), content);
+    };
+    const struct {
+        const char* what;
+        std::string file;
+        int level;
+    } cases[] = {
+        {"132 bytes, both valid", package.file, 2},
+        {"132 bytes, Ed25519 broken, legacy valid", resigned(132, true, false), 1},
+        {"132 bytes, Ed25519 valid, legacy broken", resigned(132, false, true), 2},
+        {"132 bytes, both broken", resigned(132, true, true), 0},
+        {"140 bytes: the first 132 count", resigned(140, false, false), 2},
+        {"131 bytes: legacy only", resigned(131, false, false), 1},
+        {"68 bytes, legacy valid", resigned(68, false, false), 1},
+        {"68 bytes, legacy broken", resigned(68, false, true), 0},
+        {"67 bytes", resigned(67, false, false), 0},
+        {"cut short: declares 132, holds 100", withSignature(132, data.substr(0, 100)), 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> levels = levelsOf(c.file);
+        ASSERT_EQ(levels.size(), 1u) << c.what;
+        EXPECT_EQ(levels[0], c.level) << c.what;
+    }
+
+    // Without verification there is no level at all.
+    std::istringstream in(package.file);
+    PackageFile unverified(in, false);
+    unverified.acceptedTypes = {PartSignature};
+    ASSERT_EQ(unverified.nextPart(), PartSignature);
+    EXPECT_EQ(unverified.verify(), 0);
+}
+
+TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    SignedPackage package = signedPackage(developmentSigner());
+    ASSERT_EQ(levelsOf(package.file), std::vector<int>{2});
+
+    // Every part header byte and the first, middle and last data byte of every part, from
+    // the package header to the signature part's header.
+    std::vector<size_t> covered;
+    for (size_t i = package.headerPart; i < package.parts.size(); ++i) {
+        const PartLocation& part = package.parts[i];
+        for (size_t b = 0; b < 6; ++b)
+            covered.push_back(part.headerOffset + b);
+        if (part.type != PartSignature && part.length != 0) {
+            size_t data = part.headerOffset + 6;
+            for (size_t at : {data, data + part.length / 2, data + part.length - 1})
+                covered.push_back(at);
+        }
+    }
+    for (size_t offset : covered) {
+        std::string file = package.file;
+        file[offset] ^= 0x20;
+        std::vector<int> levels = levelsOf(file);
+        EXPECT_TRUE(levels.empty() || levels[0] == 0) << "byte " << offset;
+    }
+
+    // The file header's length, the digest selector's data and the parts before the
+    // package header are in no digest; nor is the magic, as long as it stays known.
+    std::string unrecorded = package.file;
+    unrecorded.replace(0, 4, le32(UnrecordedMagic));
+    EXPECT_EQ(levelsOf(unrecorded), std::vector<int>{2}) << "unrecorded magic";
+    std::vector<size_t> uncovered = {4, 5, 6, 7};
+    for (size_t i = 0; i < package.headerPart; ++i) {
+        const PartLocation& part = package.parts[i];
+        size_t data = part.headerOffset + 6;
+        for (size_t at = data; at < data + part.length; ++at)
+            uncovered.push_back(at);
+        if (part.type != PartDigestSelector)
+            uncovered.push_back(part.headerOffset);  // type of an unknown part
+    }
+    for (size_t offset : uncovered) {
+        std::string file = package.file;
+        file[offset] ^= 0x20;
+        EXPECT_EQ(levelsOf(file), std::vector<int>{2}) << "byte " << offset;
+    }
+}
+
+TEST(SignatureLevel, BundleMembersAreVerifiedEachOnItsOwnDigest) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    Signer signer = developmentSigner();
+    for (DigestKind digest : {DigestKind::Sha256, DigestKind::Sha1}) {
+        std::vector<BundleMember> members(2);
+        std::vector<std::string> memberFiles(2);
+        for (int i = 0; i < 2; ++i) {
+            Package package(i == 0 ? "first" : "second", 0x07100000, 1700000000);
+            ASSERT_TRUE(buildSignedPackage(memberFiles[i], package,
+                                           {{"data/" + package.name, std::string(500, 'a' + i)}},
+                                           "", digest, SignatureKind::Both, signer));
+            std::string error;
+            ASSERT_TRUE(takeMember(memberFiles[i], members[i], error)) << error;
+        }
+        Package bundle("bundle", 0x07100000, 1700000000);
+        bundle.note = "both";
+        std::string file, error;
+        ASSERT_TRUE(buildBundle(file, bundle, {{"first", 0, 0, 0}}, members, PackageMagic, error))
+            << error;
+        EXPECT_EQ(levelsOf(file), (std::vector<int>{2, 2}));
+
+        std::vector<PartLocation> parts;
+        ASSERT_TRUE(listParts(file, parts, error));
+        size_t firstMember = 0;
+        while (parts[firstMember].type != PartPackageHeader)
+            ++firstMember;
+        // The bundle's own parts are in no member's digest.
+        std::string changed = file;
+        changed[parts[firstMember - 1].headerOffset + 7] ^= 1;
+        EXPECT_EQ(levelsOf(changed), (std::vector<int>{2, 2}));
+        // A change inside the first member's files breaks only the first.
+        size_t files = firstMember;
+        while (parts[files].type != PartFiles)
+            ++files;
+        changed = file;
+        changed[parts[files].headerOffset + 6 + parts[files].length / 2] ^= 1;
+        EXPECT_EQ(levelsOf(changed), (std::vector<int>{0, 2}));
+    }
+}
+
+}  // namespace
