@@ -63,13 +63,22 @@ std::string packageFile(const PackageSpec& spec) {
 }
 
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
-                         const std::vector<Dependency>& blocked) {
-    std::vector<BundleMember> taken(members.size());
-    std::string error, file;
-    for (size_t i = 0; i < members.size(); ++i)
-        EXPECT_TRUE(takeMember(members[i], taken[i], error)) << error;
-    EXPECT_TRUE(buildBundle(file, bundle, blocked, taken, PackageMagic, error)) << error;
-    return file;
+                         const std::vector<Dependency>& blocked, const std::string& image) {
+    // As the bundle writer lays it out, with an image part when one is given.
+    PackageWriter writer;
+    writer.part(PartDigestSelector, DigestSelectorData);
+    writer.header(bundle, PartBundleHeader);
+    if (!image.empty())
+        writer.part(PartImage, image);
+    if (!blocked.empty())
+        writer.list(PartBlockList, blocked);
+    for (const std::string& file : members) {
+        BundleMember taken;
+        std::string error;
+        EXPECT_TRUE(takeMember(file, taken, error)) << error;
+        writer.raw(taken.parts);
+    }
+    return writer.bytes();
 }
 
 std::string partBytes(uint16_t type, const std::string& data) {

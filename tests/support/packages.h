@@ -34,9 +34,11 @@ std::string packageFile(const PackageSpec& spec);
 std::string signedPackage(const Package& package, const std::vector<FileEntry>& files = {},
                           const std::string& image = "", SignatureKind kind = SignatureKind::Both,
                           uint32_t magic = PackageMagic);
-// A bundle of the given signed package files, with list part 20 when blocked is not empty.
+// A bundle of the given signed package files, with list part 20 when blocked is not empty
+// and an image part (the bundle keeps its image) when image is not empty.
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
-                         const std::vector<Dependency>& blocked = {});
+                         const std::vector<Dependency>& blocked = {},
+                         const std::string& image = "");
 // One part as it lies in a file.
 std::string partBytes(uint16_t type, const std::string& data);
 // file with bytes appended and its header's length field made to match.
