@@ -17,15 +17,6 @@ namespace {
 const std::string Pdb = "flash/var/pdb/";
 const std::string Download = "rw/pckg/.download/";
 
-std::string simple(const std::string& name) {
-    return packageFile(spec(name, version7(10), {{"bin/" + name, name}}));
-}
-
-std::string lastMessage(const RunResult& result) {
-    std::vector<std::string> lines = messageLines(result.out);
-    return lines.empty() ? "" : lines.back();
-}
-
 }  // namespace
 
 // A package file with a bad signature changes nothing on the device, whichever way it
@@ -37,8 +28,8 @@ TEST(ModesTest, BadSignatureChangesNothing) {
     for (bool fromStdin : {true, false}) {
         SCOPED_TRACE(fromStdin ? "standard input" : "download directory");
         DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, simple("p")).status, 0);
-        ASSERT_EQ(installFromStdin(root, simple("q")).status, 0);
+        ASSERT_EQ(installFromStdin(root, simplePackage("p")).status, 0);
+        ASSERT_EQ(installFromStdin(root, simplePackage("q")).status, 0);
         root.writeFile("ram/pdb/q/schedule", "uninstall\n");
         if (!fromStdin)
             root.writeFile(Download + "p.npk", bad);
@@ -62,7 +53,7 @@ TEST(ModesTest, StandardInputCopyBecomesTheImageOrGoes) {
         std::string image;  // where the copy ends up, "" for nowhere
         bool twice;         // the same file offered again is passed over, its copy whole
     } cases[] = {
-        {"no image kept", simple("p"), {}, "", false},
+        {"no image kept", simplePackage("p"), {}, "", false},
         {"image kept", keptFile, {}, Pdb + "k/image", false},
         {"image kept, passed over", keptFile, {}, Pdb + "k/image", true},
         {"boot image", keptFile, {"bootimage=1"}, "flash/bootimage", false},
@@ -118,7 +109,7 @@ TEST(ModesTest, SafeRunIsCommittedOrCancelledLater) {
     for (bool commit : {true, false}) {
         SCOPED_TRACE(commit ? "--commit" : "--cancel");
         DeviceRoot root;
-        root.writeFile(Download + "p.npk", simple("p"));
+        root.writeFile(Download + "p.npk", simplePackage("p"));
         ASSERT_EQ(root.runOnRoot({"--safe"}).status, 0);
         EXPECT_FALSE(root.exists("flash/bin/p"));
         EXPECT_NE(root.readFile("ram/MANIFEST").find(" /flash/PCKGS_CHANGED "), std::string::npos);
@@ -157,9 +148,9 @@ TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
             rmdir(root.path("flash/boot").c_str());
         else
             root.makeDir(c.madeDir);
-        root.writeFile(Download + "p.npk", simple("p"));
+        root.writeFile(Download + "p.npk", simplePackage("p"));
         auto before = deviceState(root);
-        RunResult result = root.runOnRoot(c.args, simple("p"));
+        RunResult result = root.runOnRoot(c.args, simplePackage("p"));
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(lastMessage(result), c.message);
         EXPECT_EQ(deviceState(root), before);

@@ -11,10 +11,6 @@ namespace {
 const std::string Pdb = "flash/var/pdb/";
 const std::string Download = "rw/pckg/.download/";
 
-std::string simple(const std::string& name, Version version = version7(10)) {
-    return packageFile(spec(name, version, {{"bin/" + name, name}}));
-}
-
 std::string needing(const std::string& name, const std::vector<Dependency>& deps) {
     PackageSpec made = spec(name, version7(10), {{"bin/" + name, name}});
     made.deps = deps;
@@ -33,12 +29,12 @@ bool hasMessage(const RunResult& result, const std::string& message) {
 TEST(UpgradeRunTest, RefusedFileDropsTheWholeRunAndLaterFilesAreNotRead) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    ASSERT_EQ(installFromStdin(root, simple("old")).status, 0);
-    ASSERT_EQ(installFromStdin(root, simple("kept")).status, 0);
+    ASSERT_EQ(installFromStdin(root, simplePackage("old")).status, 0);
+    ASSERT_EQ(installFromStdin(root, simplePackage("kept")).status, 0);
     root.writeFile("ram/pdb/old/schedule", "uninstall\n");
     std::string broken = needing("c", {entry("b")});
     broken.back() ^= 1;
-    root.writeFile(Download + "a.npk", simple("a"));
+    root.writeFile(Download + "a.npk", simplePackage("a"));
     root.writeFile(Download + "b.npk", needing("b", {entry("a"), entry("zzz")}));
     root.writeFile(Download + "c.npk", broken);
     auto before = deviceState(root);
@@ -64,9 +60,9 @@ TEST(UpgradeRunTest, DownloadDirectoryFirstUnlessIgnored) {
         SCOPED_TRACE(c.downloads.back());
         DeviceRoot root;
         for (const std::string& name : c.downloads)
-            root.writeFile(Download + name, simple("d"));
-        root.writeFile("flash/rw/pckg/f.npk", simple("f"));
-        root.writeFile("flash/var/pckg/v.npk", simple("v"));
+            root.writeFile(Download + name, simplePackage("d"));
+        root.writeFile("flash/rw/pckg/f.npk", simplePackage("f"));
+        root.writeFile("flash/var/pckg/v.npk", simplePackage("v"));
         RunResult result = root.runOnRoot({});
         EXPECT_EQ(result.status, 0) << result.out;
         EXPECT_EQ(databaseNames(root), c.installed);
@@ -92,10 +88,10 @@ TEST(UpgradeRunTest, DowngradeMarkerSetsTheFloor) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.marker ? c.marker : "no marker");
         DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, simple("p")).status, 0);
+        ASSERT_EQ(installFromStdin(root, simplePackage("p")).status, 0);
         if (c.marker)
             root.writeFile("ram/DOWNGRADE", c.marker);
-        root.writeFile(Download + "p.npk", simple("p", version7(5)));
+        root.writeFile(Download + "p.npk", simplePackage("p", version7(5)));
         RunResult result = root.runOnRoot({});
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(hasMessage(result, c.message)) << result.out;
@@ -140,7 +136,7 @@ TEST(UpgradeRunTest, PostLogKeepsTheOldLinesBeforeTheRunsOwn) {
     for (const Case& c : cases) {
         DeviceRoot root;
         root.writeFile("flash/postlog", "one\ntwo\ncut short");
-        root.writeFile(Download + "p.npk", simple("p"));
+        root.writeFile(Download + "p.npk", simplePackage("p"));
         EXPECT_EQ(root.runOnRoot(c.args).status, 0);
         EXPECT_EQ(root.readFile("flash/postlog"), c.log);
     }
@@ -151,8 +147,9 @@ TEST(UpgradeRunTest, CleanupKeepsTheSystemBundlesAndNewEnoughDependents) {
     DeviceRoot root;
     const Version at322 = 0x03166600, rc4 = 0x03166304;
     for (const std::string& file :
-         {simple("system"), simple("quendle"), simple("disk-drivers"), simple("plain"),
-          needing("newer", {entry("system", at322)}), needing("rc", {entry("system", rc4)}),
+         {simplePackage("system"), simplePackage("quendle"), simplePackage("disk-drivers"),
+          simplePackage("plain"), needing("newer", {entry("system", at322)}),
+          needing("rc", {entry("system", rc4)}),
           signedBundle(Package("bnd", version7(10), 100), {needing("m", {entry("system", at322)})},
                        {}, "IMAGE")})
         ASSERT_EQ(installFromStdin(root, file).status, 0);

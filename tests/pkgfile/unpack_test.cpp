@@ -36,11 +36,6 @@ std::map<std::string, std::string> changedFiles(const std::map<std::string, std:
     return changed;
 }
 
-std::string lastMessage(const RunResult& result) {
-    std::vector<std::string> lines = messageLines(result.out);
-    return lines.empty() ? "" : lines.back();
-}
-
 // Incompressible bytes, so that a files part is as large as its data.
 std::string noise(size_t size) {
     std::string bytes(size, '\0');
@@ -127,41 +122,28 @@ TEST(UnpackTest, RefusedPackagesChangeNothing) {
     // A byte of the files part, which the boot-image case never decompresses.
     std::string badFiles = packageFile(spec("pkg", version7(10), {{"x", "x"}}, FlagBootImage));
     badFiles[badFiles.size() - 132 - 6 - 2] ^= 1;
+    auto withEntry = [](const std::string& name) {
+        return packageFile(spec("pkg", version7(10), {{name, "x"}}));
+    };
     struct Case {
         const char* what;
         std::string file;
-        std::string shown;
         std::vector<std::string> env;
+        std::string shown = "pkg-7.10";
     } cases[] = {
-        {"no signature", signedAs(SignatureKind::None), "pkg-7.10", {}},
-        {"legacy signature where Ed25519 is needed",
-         signedAs(SignatureKind::Legacy),
-         "pkg-7.10",
-         {}},
-        {"signature that does not match", badSignature, "pkg-7.10", {}},
-        {"unread files part that does not match", badFiles, "pkg-7.10", {"bootimage=1"}},
+        {"no signature", signedAs(SignatureKind::None), {}},
+        {"legacy signature where Ed25519 is needed", signedAs(SignatureKind::Legacy), {}},
+        {"signature that does not match", badSignature, {}},
+        {"unread files part that does not match", badFiles, {"bootimage=1"}},
         {"a dependency part after the signature",
          appended(good, partBytes(PartDependencies, encodeList({entry("x")}))),
-         "pkg-7.10",
          {}},
-        {"entry reaching out of flash",
-         packageFile(spec("pkg", version7(10), {{"../etc/passwd", "x"}})),
-         "pkg-7.10",
-         {}},
-        {"entry reaching out through a subdirectory",
-         packageFile(spec("pkg", version7(10), {{"bin/../../x", ""}})),
-         "pkg-7.10",
-         {}},
-        {"entry name with a blank",
-         packageFile(spec("pkg", version7(10), {{"a b", ""}})),
-         "pkg-7.10",
-         {}},
-        {"entry name with a line feed",
-         packageFile(spec("pkg", version7(10), {{"a\nU /flash", ""}})),
-         "pkg-7.10",
-         {}},
-        {"package name with a slash", packageFile(spec("../pdb")), "../pdb-7.10", {}},
-        {"package name with a blank", packageFile(spec("a b")), "a b-7.10", {}},
+        {"entry reaching out of flash", withEntry("../etc/passwd"), {}},
+        {"entry reaching out through a subdirectory", withEntry("bin/../../x"), {}},
+        {"entry name with a blank", withEntry("a b"), {}},
+        {"entry name with a line feed", withEntry("a\nU /flash"), {}},
+        {"package name with a slash", packageFile(spec("../pdb")), {}, "../pdb-7.10"},
+        {"package name with a blank", packageFile(spec("a b")), {}, "a b-7.10"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,12 +163,11 @@ TEST(UnpackTest, RefusedPackagesChangeNothing) {
 TEST(UnpackTest, ArchitectureAndEmptyDependencyPartMayFollowTheSignature) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    std::string file =
-        appended(packageFile(spec("pkg", version7(10), {{"bin/x", "x"}})),
-                 partBytes(PartArchitecture, "i386") + partBytes(PartDependencies, ""));
+    std::string file = appended(simplePackage("pkg"), partBytes(PartArchitecture, "i386") +
+                                                          partBytes(PartDependencies, ""));
     RunResult result = installFromStdin(root, file);
     EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(root.readFile("flash/bin/x"), "x");
+    EXPECT_EQ(root.readFile("flash/bin/pkg"), "pkg");
 }
 
 TEST(UnpackTest, UnrecordedPackageKeepsTheInstalledVersionAndItsEntry) {

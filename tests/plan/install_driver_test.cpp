@@ -11,13 +11,9 @@ namespace {
 
 const std::string Pdb = "flash/var/pdb/";
 
-std::string lastMessage(const RunResult& result) {
-    std::vector<std::string> lines = messageLines(result.out);
-    return lines.empty() ? "" : lines.back();
-}
-
-std::string member(const std::string& name, Version version, const std::string& content) {
-    return packageFile(spec(name, version, {{"bin/" + name, content}}));
+std::string member(const std::string& name, Version version, const std::string& content = "") {
+    return content.empty() ? simplePackage(name, version)
+                           : packageFile(spec(name, version, {{"bin/" + name, content}}));
 }
 
 std::string bundle(Version version, const std::vector<std::string>& members,

@@ -131,3 +131,12 @@ std::vector<std::string> messageLines(const std::string& out) {
     }
     return lines;
 }
+
+std::string simplePackage(const std::string& name, Version version) {
+    return packageFile(spec(name, version, {{"bin/" + name, name}}));
+}
+
+std::string lastMessage(const RunResult& result) {
+    std::vector<std::string> lines = messageLines(result.out);
+    return lines.empty() ? "" : lines.back();
+}

@@ -61,3 +61,7 @@ RunResult installFromStdin(const DeviceRoot& root, const std::string& file,
                            const std::vector<std::string>& env = {});
 // The message lines of console output, without the status line's rewrites.
 std::vector<std::string> messageLines(const std::string& out);
+// A signed package of the given name with one file, bin/<name>, holding its name.
+std::string simplePackage(const std::string& name, Version version = version7(10));
+// The last message line of a run, "" when there is none.
+std::string lastMessage(const RunResult& result);
