@@ -124,6 +124,22 @@ std::string scheduleName(const std::string& name) {
     return safe;
 }
 
+// Reads the installed paths of the files list; false when there is no list.
+bool readFilesList(InstalledPackage& package, const std::string& dir) {
+    MetaFile files(join(dir, "files"));
+    if (!files.isOpen())
+        return false;
+    std::string line;
+    while (files.readLine(line)) {
+        if (line.empty())
+            continue;
+        if (line[0] != '/')
+            line.insert(0, "/");
+        package.files.insert(line);
+    }
+    return true;
+}
+
 // The description of a package without a stored image. Whatever can't be read marks the
 // package for uninstalling; what was read stays.
 void readMetaFiles(InstalledPackage& package, const std::string& dir) {
@@ -144,16 +160,7 @@ void readMetaFiles(InstalledPackage& package, const std::string& dir) {
         package.action = ScheduledAction::Uninstall;
     }
 
-    MetaFile files(join(dir, "files"));
-    package.isBundle = !files.isOpen();
-    std::string line;
-    while (files.readLine(line)) {
-        if (line.empty())
-            continue;
-        if (line[0] != '/')
-            line.insert(0, "/");
-        package.files.insert(line);
-    }
+    package.isBundle = !readFilesList(package, dir);
 }
 
 void readEnabledState(InstalledPackage& package, const std::string& dir) {
@@ -224,6 +231,10 @@ void loadState(InstalledPackage& package) {
     std::string dir = packageDir(package);
     if (package.version == 0)
         readMetaFiles(package, dir);
+    else if (!package.isBundle)
+        // A package described by its image still has its installed files listed, so
+        // that uninstalling or replacing it removes them.
+        readFilesList(package, dir);
     readEnabledState(package, dir);
     if (package.isPlaceholder())
         return;

@@ -138,5 +138,23 @@ TEST(InstallDriverTest, NewBundlePassesOverUnchangedMembersAndDropsMissingOnes) 
     EXPECT_EQ(lastMessage(result), "installed bnd-7.11");
     EXPECT_EQ(root.readFile("flash/bin/a"), "old");  // same version: passed over
     EXPECT_EQ(root.readFile("flash/bin/b"), "new");
+    EXPECT_FALSE(root.exists("flash/bin/c"));  // the dropped member's files go with it
     EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "b", "bnd"}));
+}
+
+TEST(InstallDriverTest, NewVersionLeavesNoFileOfTheOldOneBehind) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    for (const std::string image : {"", "IMAGE"}) {
+        SCOPED_TRACE(image.empty() ? "described by meta files" : "described by its image");
+        DeviceRoot root;
+        PackageSpec old = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}});
+        old.image = image;
+        ASSERT_EQ(installFromStdin(root, packageFile(old)).status, 0);
+        PackageSpec next = spec("p", version7(11), {{"bin/kept", "2"}});
+        next.image = image;
+        ASSERT_EQ(installFromStdin(root, packageFile(next)).status, 0);
+        EXPECT_EQ(root.readFile("flash/bin/kept"), "2");
+        EXPECT_FALSE(root.exists("flash/lib/dropped"));
+        EXPECT_EQ(root.readFile(Pdb + "p/files"), "bin/kept\n");
+    }
 }
