@@ -2,6 +2,7 @@
 #include "pkgfile/package_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -44,8 +45,11 @@ size_t PartStreamBuf::take(uint8_t* bytes, size_t count, bool digested) {
     if (got <= 0)
         return 0;
     size_t n = size_t(got);
-    if (copy != nullptr && copy->sputn(reinterpret_cast<const char*>(bytes), got) != got)
+    if (copy != nullptr && copy->sputn(reinterpret_cast<const char*>(bytes), got) != got) {
+        if (!copyBroken)
+            copyErrno = errno;
         copyBroken = true;
+    }
     if (verify && digested)
         current->update(bytes, n);
     return n;
