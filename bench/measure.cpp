@@ -1,9 +1,9 @@
 // Timing helper of the benchmarks: runs a command several times, each after an untimed
-// setup, and prints the median wall time and the median peak resident memory of the
-// command (and of the processes it waited for).
+// setup, and prints the median wall time, the median peak resident memory and the median
+// processor time of the command (and of the processes it waited for).
 //
 // usage: measure [--runs N] [--setup SHELL] [--check SHELL] [--stdin FILE] -- COMMAND ARG...
-// Output: one line "SECONDS KIB". A run whose command fails, or after which the check
+// Output: one line "SECONDS KIB CPU-SECONDS". A run whose command fails, or after which the check
 // fails, ends the helper with status 1, so that a failed install is never reported as a
 // time.
 //
@@ -35,6 +35,7 @@ struct Options {
 struct Sample {
     double seconds = 0;
     long peakKib = 0;
+    double cpuSeconds = 0;  // user and system
 };
 
 [[noreturn]] void fail(const char* what) {
@@ -116,7 +117,9 @@ Sample runOnce(const Options& options, const char* errorPath) {
     rusage usage;
     if (wait4(child, &status, 0, &usage) != child)
         fail("wait4 failed");
-    Sample sample{now() - start, usage.ru_maxrss};
+    double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    Sample sample{now() - start, usage.ru_maxrss, cpu};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "measure: %s exited with status %d\n", options.command[0],
                      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
@@ -149,6 +152,7 @@ int main(int argc, char** argv) {
     close(errorFd);
     std::vector<double> seconds;
     std::vector<long> peaks;
+    std::vector<double> cpuSeconds;
     for (int run = 0; run < options.runs; ++run) {
         if (!runShell(options.setup))
             fail("setup failed");
@@ -162,8 +166,9 @@ int main(int argc, char** argv) {
         }
         seconds.push_back(sample.seconds);
         peaks.push_back(sample.peakKib);
+        cpuSeconds.push_back(sample.cpuSeconds);
     }
     unlink(errorPath);
-    std::printf("%.4f %ld\n", median(seconds), median(peaks));
+    std::printf("%.4f %ld %.4f\n", median(seconds), median(peaks), median(cpuSeconds));
     return 0;
 }
