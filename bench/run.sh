@@ -14,6 +14,10 @@ cd "$here"
 . scripts/lib.sh
 
 runs=${1:-5}
+if [ "$(id -u)" != 0 ]; then
+    echo "bench/run.sh runs as root (dpkg --root, the installer's change of root)" >&2
+    exit 1
+fi
 out=$here/bench/out
 roots=$out/roots
 samples=$out/samples
@@ -127,6 +131,7 @@ fi
 # run for the clean-up of the one before.
 rm -rf "$roots" "$samples"
 mkdir -p "$roots" "$samples"
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 device_root() {
     mkdir -p "$1/flash/var/pdb" "$1/flash/boot" "$1/ram" "$1/rw/pckg/.download" "$1/tmp"
@@ -205,6 +210,8 @@ done
 shown=$("$installer" -r "$showdb/root" --show | wc -l)
 [ "$shown" -eq 302 ] || { echo "--show listed $((shown - 2)) packages, not 300" >&2; exit 1; }
 
+load_after=$(cut -d' ' -f1 /proc/loadavg)
+
 # --- table -------------------------------------------------------------------------------
 # median FILE COLUMN
 median() {
@@ -257,6 +264,9 @@ printf 'Payload: %d files, %.1f MiB from /usr/share and /usr/lib. Median of %d r
     "$payload_files" "$(calc %.2f "$payload_bytes / 1048576")" "$runs"
 echo "installer is the release build linked as the board links it (static) unless marked."
 echo "dpkg: as Debian ships it (each file synced); dpkg*: --force-unsafe-io (no syncs)."
+echo "Processor time counts the processes a command waited for (tar's gzip, dpkg-deb)."
+printf 'Machine: %s processors, load average %s before the timed runs, %s after.\n' \
+    "$(nproc)" "$load_before" "$load_after"
 echo
 row "figure" "installer" "reference" "value" "ratio" "target" ""
 row "------" "---------" "---------" "-----" "-----" "------" ""
@@ -270,6 +280,21 @@ for mode in upgrade stdin; do
         "$(verdict "$value / $dpkg_unsafe <= 0.5")"
     row "" "" "tar -xzf, sync" "$tar" "$(calc %.2f "$value / $tar")" "<= 1.25" \
         "$(verdict "$value / $tar <= 1.25")"
+    [ $mode = stdin ] && continue
+    cpu=$(median "$samples/install_upgrade" 3)
+    for reference in dpkg dpkg_unsafe tar; do
+        case $reference in
+            dpkg) label="dpkg --root -i" ;;
+            dpkg_unsafe) label="dpkg* --root -i" ;;
+            tar) label="tar -xzf, sync" ;;
+        esac
+        value=$(median "$samples/$reference" 3)
+        first=""
+        [ $reference = dpkg ] && first="  processor time (s)"
+        shown=""
+        [ $reference = dpkg ] && shown=$cpu
+        row "$first" "$shown" "$label" "$value" "$(calc %.2f "$cpu / $value")" "" ""
+    done
 done
 row "peak RSS, 40 MiB payload (KiB)" "$rss_upgrade" "dpkg --root -i" "$rss_dpkg" \
     "$(calc %.2f "$rss_upgrade / $rss_dpkg")" "<= 1.00" "$(verdict "$rss_upgrade <= $rss_dpkg")"
