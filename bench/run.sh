@@ -34,11 +34,13 @@ mkdir -p "$out"
 log=$out/configure.log
 cmake -S . -B "$release" -DCMAKE_BUILD_TYPE=Release -DINSTALLER_TESTS=OFF \
     -DINSTALLER_STATIC=ON >"$log" 2>&1 || { cat "$log"; exit 1; }
+# The static link warns about glibc's name lookups, which the installer never makes.
 cmake --build "$release" -j "$(nproc)" \
-    --target installer pkgtool measure planning_bench signature_bench >/dev/null
+    --target installer pkgtool measure planning_bench signature_bench >"$log" 2>&1 ||
+    { cat "$log"; exit 1; }
 cmake -S . -B "$dynamic" -DCMAKE_BUILD_TYPE=Release -DINSTALLER_TESTS=OFF \
     >"$log" 2>&1 || { cat "$log"; exit 1; }
-cmake --build "$dynamic" -j "$(nproc)" --target installer >/dev/null
+cmake --build "$dynamic" -j "$(nproc)" --target installer >"$log" 2>&1 || { cat "$log"; exit 1; }
 installer=$release/installer
 installer_dynamic=$dynamic/installer
 pkgtool=$release/tools/pkgtool
