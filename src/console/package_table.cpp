@@ -44,8 +44,8 @@ void printHeader(std::ostream& out) {
     printField(out, " ", 0);
     printField(out, "Built", 20);
     printField(out, "Note", 40);
-    out << '\n';
-    out << std::string(94, '-') << '\n';
+    out << std::endl;
+    out << std::string(94, '-') << std::endl;
 }
 
 void printRow(std::ostream& out, const InstalledPackage& package) {
@@ -58,7 +58,7 @@ void printRow(std::ostream& out, const InstalledPackage& package) {
     printField(out, buildTimeText(package.buildTime), 20);
     printField(out, " ", 0);
     printField(out, package.note, 40);
-    out << '\n';
+    out << std::endl;
 }
 
 }  // namespace
@@ -72,11 +72,8 @@ std::string buildTimeText(uint32_t buildTime) {
     return text;
 }
 
-// The table is flushed once at its end, not line by line: a write per row costs more
-// than the row on a slow console.
 void printPackageTable(const PackageSet& set, std::ostream& out) {
     printHeader(out);
     for (const auto& package : set.packages)
         printRow(out, *package);
-    out.flush();
 }
