@@ -14,6 +14,10 @@ int bundleCommand(const std::vector<std::string>& args) {
     std::string output, value, error;
     Package bundle;
     bool nameGiven = false, versionGiven = false, timeGiven = false, unrecorded = false;
+    // A bundle carries an image part by default: the installer then keeps the bundle file
+    // as its database entry, which is where the members are read back from.
+    bundle.keepImage = true;
+    std::string image;
     std::vector<Dependency> blocked;
     std::vector<std::string> memberPaths;
     ArgumentReader reader(args);
@@ -25,6 +29,10 @@ int bundleCommand(const std::vector<std::string>& args) {
         }
         if (option == "--unrecorded") {
             unrecorded = true;
+            continue;
+        }
+        if (option == "--no-image") {
+            bundle.keepImage = false;
             continue;
         }
         if (!reader.value(value))
@@ -54,6 +62,9 @@ int bundleCommand(const std::vector<std::string>& args) {
             bundle.arch = value;
         } else if (option == "--note") {
             bundle.note = value;
+        } else if (option == "--image") {
+            if (!readWholeFile(value, image, error))
+                return fail(ExitFailure, error);
         } else if (option == "--block") {
             Dependency entry;
             if (!checkPackageName(value, error))
@@ -79,7 +90,7 @@ int bundleCommand(const std::vector<std::string>& args) {
     }
     std::string file;
     if (!buildBundle(file, bundle, blocked, members, unrecorded ? UnrecordedMagic : PackageMagic,
-                     error))
+                     error, image))
         return fail(ExitFailure, error);
     if (!writeWholeFile(output, file, error))
         return fail(ExitFailure, error);

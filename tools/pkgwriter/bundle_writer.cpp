@@ -83,7 +83,8 @@ bool takeMember(const std::string& file, BundleMember& member, std::string& erro
 }
 
 bool buildBundle(std::string& file, const Package& bundle, const std::vector<Dependency>& blocked,
-                 const std::vector<BundleMember>& members, uint32_t magic, std::string& error) {
+                 const std::vector<BundleMember>& members, uint32_t magic, std::string& error,
+                 const std::string& image) {
     if (members.empty()) {
         error = "a bundle needs at least one member";
         return false;
@@ -107,6 +108,8 @@ bool buildBundle(std::string& file, const Package& bundle, const std::vector<Dep
         writer.part(PartArchitecture, bundle.arch);
     if (!bundle.note.empty())
         writer.part(PartNote, bundle.note);
+    if (bundle.keepImage)
+        writer.part(PartImage, image);
     if (!blocked.empty())
         writer.list(PartBlockList, blocked);
     for (const BundleMember& member : members)

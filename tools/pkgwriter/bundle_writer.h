@@ -31,8 +31,10 @@ struct BundleMember {
 bool takeMember(const std::string& file, BundleMember& member, std::string& error);
 
 // A bundle file: the digest selector when the members use SHA-256, the bundle header
-// (type 18) with the bundle's optional parts, list part 20 when blocked is not empty, and
-// the members as taken. False with a message when the members use different digests,
-// none is given, or a member has the bundle's name.
+// (type 18) with the bundle's optional parts, the image part holding image when the
+// bundle has keepImage, list part 20 when blocked is not empty, and the members as taken.
+// False with a message when the members use different digests, none is given, or a member
+// has the bundle's name.
 bool buildBundle(std::string& file, const Package& bundle, const std::vector<Dependency>& blocked,
-                 const std::vector<BundleMember>& members, uint32_t magic, std::string& error);
+                 const std::vector<BundleMember>& members, uint32_t magic, std::string& error,
+                 const std::string& image = std::string());

@@ -48,8 +48,8 @@ std::string encodeFileEntries(const std::vector<FileEntry>& entries) {
     std::string data;
     for (const FileEntry& entry : entries) {
         data += le16(entry.mode) + std::string(21, '\0') + char(entry.processorClass) +
-                le32(uint32_t(entry.data.size())) + le16(uint16_t(entry.name.size())) +
-                entry.name + entry.data;
+                le32(uint32_t(entry.data.size())) + le16(uint16_t(entry.name.size())) + entry.name +
+                entry.data;
     }
     return data;
 }
@@ -57,8 +57,8 @@ std::string encodeFileEntries(const std::vector<FileEntry>& entries) {
 std::string compress(const std::string& data, int level) {
     uLongf size = compressBound(uLong(data.size()));
     std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
-              reinterpret_cast<const Bytef*>(data.data()), uLong(data.size()), level);
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
+              uLong(data.size()), level);
     out.resize(size);
     return out;
 }
@@ -79,8 +79,8 @@ PackageWriter& PackageWriter::raw(const std::string& bytes) {
 }
 
 PackageWriter& PackageWriter::header(const Package& package, uint16_t type, size_t size) {
-    return part(type, encodeHeader(package.name, package.version, package.buildTime,
-                                   package.flags, size));
+    return part(
+        type, encodeHeader(package.name, package.version, package.buildTime, package.flags, size));
 }
 
 PackageWriter& PackageWriter::list(uint16_t type, const std::vector<Dependency>& entries) {

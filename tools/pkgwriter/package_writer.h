@@ -33,7 +33,7 @@ std::string compress(const std::string& data, int level = 6);
 
 // Assembles a package file: the 8-byte file header and then the parts as added.
 class PackageWriter {
-public:
+  public:
     explicit PackageWriter(uint32_t magic = PackageMagic) : magic(magic) {}
 
     // A part whose length field is the data's length.
@@ -56,7 +56,7 @@ public:
     // The whole file.
     std::string bytes() const;
 
-private:
+  private:
     uint32_t magic;
     bool restLengthGiven = false;
     uint32_t restLength = 0;
