@@ -54,7 +54,7 @@ const std::string BrokenFile = std::string("ERROR: broken package ") + FileName;
 const std::string BrokenWebtool = broken("webtool-7.16.1");
 const std::string BrokenSuite = broken("suite-7.16.1");
 
-// Refused while it is installed, for a reason printed in message.
+// Read, and refused for the reason in message, from either place.
 HostileFile refused(const std::string& what, const std::string& bytes, const std::string& message) {
     return {what, bytes, {{1, {message}}}, {{message}}};
 }
