@@ -48,7 +48,11 @@ int runCleanupMode(PackageSet& set) {
 int runStdinMode(PackageSet& set, InstallFlags flags) {
     Manifest manifest;
     applyScheduledActions(set, manifest, 1);
-    std::ofstream image(StdinImage, std::ios::binary | std::ios::trunc);
+    // Unbuffered, so that a write that fails (a full disk) shows in the reader's copy
+    // check while the package is installed, not only when the file is closed.
+    std::ofstream image;
+    image.rdbuf()->pubsetbuf(nullptr, 0);
+    image.open(StdinImage, std::ios::binary | std::ios::trunc);
     if (!image.is_open()) {
         std::cout << "ERROR: could not open image" << std::endl;
         manifest.discard();  // the scheduled actions' temporary files would be left behind

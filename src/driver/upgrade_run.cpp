@@ -30,15 +30,17 @@ bool pathExists(const char* path) {
     return stat(path, &st) == 0;
 }
 
-// The floor of a downgrade run, from /ram/DOWNGRADE; NoFloor when the file is absent.
-Version downgradeFloor() {
+// The floor of a downgrade run, from /ram/DOWNGRADE: 0 when it holds no number. False
+// when the file is absent (no downgrade run).
+bool readDowngradeFloor(Version& floor) {
     std::ifstream in(DowngradeFile);
     if (!in.is_open())
-        return NoFloor;
-    unsigned long long floor = 0;
-    if (!(in >> floor) || floor > 0xFFFFFFFFull)
-        floor = 0;
-    return Version(floor);
+        return false;
+    unsigned long long number = 0;
+    if (!(in >> number) || number > 0xFFFFFFFFull)
+        number = 0;
+    floor = Version(number);
+    return true;
 }
 
 // The download directory first (unless marked to be ignored), then the flash ones.
@@ -111,8 +113,8 @@ bool keptByCleanup(const InstalledPackage& package) {
 }  // namespace
 
 void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
-    Version floor = downgradeFloor();
-    if (floor != NoFloor)
+    Version floor = NoFloor;
+    if (readDowngradeFloor(floor))
         flags |= InstallFlag::Downgrade;
 
     CandidateList files;

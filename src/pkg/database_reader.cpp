@@ -55,18 +55,27 @@ bool openImage(const std::string& path, std::ifstream& source) {
 }
 
 // Reads a bundle's header and its members; members go into the set before their bundle.
+// A bundle or member whose name can't build a database path leaves the whole image
+// unused, so that the entries are described by their meta files instead.
 void loadBundle(PackageSet& set, std::unique_ptr<InstalledPackage> bundle, PackageFile& file) {
     readPackageHeader(*bundle, file);
+    if (!isSafePackageName(bundle->name))
+        return;
     Dependency reference = bundleRef(*bundle);
+    std::vector<std::unique_ptr<InstalledPackage>> members;
     while (file.currentType == PartPackageHeader) {
         auto member = std::make_unique<InstalledPackage>();
         // A member that can't be read leaves the file where it was: stop there rather than
         // read the same header again and again.
         if (!readPackageHeader(*member, file))
             break;
+        if (!isSafePackageName(member->name))
+            return;
         member->bundle = reference;
-        set.packages.push_back(std::move(member));
+        members.push_back(std::move(member));
     }
+    for (auto& member : members)
+        set.packages.push_back(std::move(member));
     set.packages.push_back(std::move(bundle));
 }
 
@@ -86,6 +95,10 @@ void loadImage(PackageSet& set, const std::string& name, const std::string& path
     // its meta files instead.
     if (type == PartPackageHeader)
         readPackageHeader(*record, file);
+    // The name builds the paths that an uninstall removes: an image naming "../x" must not
+    // reach outside the database. Such an entry is described by its meta files.
+    if (!isSafePackageName(record->name))
+        return;
     set.packages.push_back(std::move(record));
 }
 
@@ -111,6 +124,22 @@ std::string scheduleName(const std::string& name) {
     return safe;
 }
 
+// Reads the installed paths of the files list; false when there is no list.
+bool readFilesList(InstalledPackage& package, const std::string& dir) {
+    MetaFile files(join(dir, "files"));
+    if (!files.isOpen())
+        return false;
+    std::string line;
+    while (files.readLine(line)) {
+        if (line.empty())
+            continue;
+        if (line[0] != '/')
+            line.insert(0, "/");
+        package.files.insert(line);
+    }
+    return true;
+}
+
 // The description of a package without a stored image. Whatever can't be read marks the
 // package for uninstalling; what was read stays.
 void readMetaFiles(InstalledPackage& package, const std::string& dir) {
@@ -131,16 +160,7 @@ void readMetaFiles(InstalledPackage& package, const std::string& dir) {
         package.action = ScheduledAction::Uninstall;
     }
 
-    MetaFile files(join(dir, "files"));
-    package.isBundle = !files.isOpen();
-    std::string line;
-    while (files.readLine(line)) {
-        if (line.empty())
-            continue;
-        if (line[0] != '/')
-            line.insert(0, "/");
-        package.files.insert(line);
-    }
+    package.isBundle = !readFilesList(package, dir);
 }
 
 void readEnabledState(InstalledPackage& package, const std::string& dir) {
@@ -211,6 +231,10 @@ void loadState(InstalledPackage& package) {
     std::string dir = packageDir(package);
     if (package.version == 0)
         readMetaFiles(package, dir);
+    else if (!package.isBundle)
+        // A package described by its image still has its installed files listed, so
+        // that uninstalling or replacing it removes them.
+        readFilesList(package, dir);
     readEnabledState(package, dir);
     if (package.isPlaceholder())
         return;

@@ -95,9 +95,14 @@ bool writeMetaFiles(PackageSet& set, InstalledPackage& package, Manifest& manife
 }  // namespace
 
 bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
-    bool describedByImage = package.keepImage || (package.flags & FlagNoMeta) != 0;
-    if (!describedByImage && !writeMetaFiles(set, package, manifest))
+    bool noMeta = (package.flags & FlagNoMeta) != 0;
+    if (!package.keepImage && !noMeta && !writeMetaFiles(set, package, manifest))
         return false;
+    // The image describes the package, but only the files list says what it installed.
+    if (package.keepImage && !noMeta && !writeFiles(package, manifest)) {
+        reportWriteFailure(set, package, "meta/files");
+        return false;
+    }
     std::string dir = packageDir(package);
     if (package.disabled)
         writeDisabledState(package, manifest);

@@ -77,6 +77,11 @@ bool sameName(const std::string& a, const std::string& b) {
     return a == b;
 }
 
+bool isSafePackageName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/ \n") == std::string::npos;
+}
+
 bool satisfies(const Package& package, const Dependency& dependency) {
     return sameName(package.name, dependency.name) && package.version >= dependency.min &&
            (dependency.max == 0 || package.version <= dependency.max);

@@ -95,6 +95,10 @@ std::string packageText(const Package& package);
 std::string dependencyText(const Dependency& dependency);
 // Exact byte comparison.
 bool sameName(const std::string& a, const std::string& b);
+// A name that can build database and install paths: not empty, ".", or "..", and without
+// "/", a blank or a line feed (which would reach outside /flash/var/pdb/ or break a saved
+// manifest's lines).
+bool isSafePackageName(const std::string& name);
 // The package has the dependency's name and a version within its bounds.
 bool satisfies(const Package& package, const Dependency& dependency);
 // Same names and intersecting ranges, a bound of 0 being open.

@@ -2,7 +2,9 @@
 #include "pkgfile/package_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "pkgfile/byte_order.h"
 
@@ -43,8 +45,11 @@ size_t PartStreamBuf::take(uint8_t* bytes, size_t count, bool digested) {
     if (got <= 0)
         return 0;
     size_t n = size_t(got);
-    if (copy != nullptr && copy->sputn(reinterpret_cast<const char*>(bytes), got) != got)
+    if (copy != nullptr && copy->sputn(reinterpret_cast<const char*>(bytes), got) != got) {
+        if (!copyBroken)
+            copyErrno = errno;
         copyBroken = true;
+    }
     if (verify && digested)
         current->update(bytes, n);
     return n;
@@ -183,8 +188,10 @@ std::streamsize PartStreamBuf::xsgetn(char_type* s, std::streamsize count) {
                 break;
             continue;
         }
-        // Large reads go straight to the caller; never more than the part has left.
-        size_t asked = size_t(std::min<std::streamsize>(wanted, sourceUnread));
+        // Large reads go straight to the caller; never more than the part has left. The
+        // comparison is unsigned 64-bit: streamsize is 32-bit on the board, and a part may
+        // declare up to 4 GiB.
+        size_t asked = size_t(std::min<uint64_t>(uint64_t(wanted), sourceUnread));
         size_t n = take(reinterpret_cast<uint8_t*>(s + done), asked, true);
         sourceUnread -= uint32_t(n);
         done += std::streamsize(n);
@@ -198,8 +205,12 @@ std::streamsize PartStreamBuf::xsgetn(char_type* s, std::streamsize count) {
 }
 
 std::streamsize PartStreamBuf::showmanyc() {
-    // The part's own count, not the source's: a pipe then answers like a file.
-    return sourceUnread > 0 ? std::streamsize(sourceUnread) : -1;
+    // The part's own count, not the source's: a pipe then answers like a file. Capped,
+    // so that a part of more than 2 GiB is not negative on the board.
+    if (sourceUnread == 0)
+        return -1;
+    return std::streamsize(
+        std::min<uint64_t>(sourceUnread, std::numeric_limits<std::streamsize>::max()));
 }
 
 bool PartStreamBuf::skipForward(uint32_t count) {

@@ -70,6 +70,8 @@ class PartStreamBuf : public std::streambuf {
     // True once the copy stream took fewer bytes than it was given (a full disk): the
     // copy is then incomplete, though reading goes on.
     bool copyFailed() const { return copyBroken; }
+    // The system error number of the first failed copy (ENOSPC for a full disk).
+    int copyError() const { return copyErrno; }
 
   protected:
     int_type underflow() override;
@@ -104,6 +106,7 @@ class PartStreamBuf : public std::streambuf {
     Hash* current;
     uint8_t digestBuffer[32] = {};
     bool copyBroken = false;
+    int copyErrno = 0;
 
     uint64_t partStart = 0;     // file offset of the current part's data
     uint32_t length = 0;        // length of the current part's data

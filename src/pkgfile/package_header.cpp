@@ -103,12 +103,16 @@ bool readPackageHeader(Package& record, PackageFile& file) {
 
 bool readPackageInfo(CandidatePackage& record, const std::string& path) {
     record.path = path;
+    // Only a regular file is read: the stream library throws when it reads a directory,
+    // and a FIFO would block the run for good.
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
     std::ifstream input(path, std::ios::binary);
     if (!input.is_open())
         return false;
     PackageFile file(input, true);
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && uint64_t(info.st_size) != file.totalSize)
+    if (uint64_t(info.st_size) != file.totalSize)
         return false;
     file.acceptedTypes = {PartBundleHeader, PartPackageHeader, PartText24,       PartArchitecture,
                           PartText2,        PartNote,          PartDependencies, PartProvides,

@@ -2,6 +2,7 @@
 #include "pkgfile/unpack.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "pkg/database.h"
@@ -93,9 +94,12 @@ bool isSafeEntryName(const std::string& name) {
     return true;
 }
 
-bool isSafePackageName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/ \n") == std::string::npos;
+bool imageCopyIsWhole(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
+    if (!package.keepImage || !file.buffer().copyFailed())
+        return true;
+    errno = file.buffer().copyError();
+    reportWriteFailure(set, package, "image");
+    return false;
 }
 
 void reportBrokenPackage(PackageSet& set, const InstalledPackage& package) {
@@ -197,6 +201,9 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
         reportBrokenPackage(set, package);
         return false;
     }
+    // The whole file has now passed through the copy stream.
+    if (!member && !imageCopyIsWhole(set, package, file))
+        return false;
     if (!file.isUnrecorded() && !writeEntry(set, package, manifest))
         return false;
     if (package.flags & FlagBootImage)

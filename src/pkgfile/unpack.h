@@ -22,9 +22,10 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
 // Names that can't be taken as they stand: a path with a ".." component, a blank, a line
 // feed or a NUL byte (the saved manifest can't carry them), or an empty or directory name.
 bool isSafeEntryName(const std::string& name);
-// Package names that would reach outside the database: empty, ".", "..", or holding "/",
-// a blank or a line feed.
-bool isSafePackageName(const std::string& name);
+
+// A package whose file is kept as its image needs all of it in the copy stream: a copy
+// cut short (a full disk) is reported as a failed write of "image" and answers false.
+bool imageCopyIsWhole(PackageSet& set, const InstalledPackage& package, PackageFile& file);
 
 // "installation of %s failed: broken package" with the package's display name.
 void reportBrokenPackage(PackageSet& set, const InstalledPackage& package);

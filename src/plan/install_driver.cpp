@@ -63,6 +63,21 @@ bool keepInstalled(PackageSet& set, const InstalledPackage& offered, InstallFlag
     return true;
 }
 
+// A package passed over as already installed has read only its header parts; when its
+// copy is kept as the image, the rest of the file is read through so that the copy is
+// whole (an image cut short would replace a good one).
+bool copyPassedOver(PackageSet& set, PackageFile& file, const std::string& name,
+                    const std::string* databaseDir) {
+    while (file.nextPart() != PartEnd) {
+    }
+    InstalledPackage* installed = findPackage(set, name);
+    if (databaseDir == nullptr || databaseDir->empty() || installed == nullptr)
+        return true;
+    InstalledPackage shown(installed->name, installed->version);
+    shown.keepImage = true;
+    return imageCopyIsWhole(set, shown, file);
+}
+
 }  // namespace
 
 bool removeInstalled(PackageSet& set, Manifest& manifest, const std::string& name) {
@@ -168,6 +183,8 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         return InstallFailed;
     // Planning during the members' installs may drop the bundle record: work on copies.
     const Dependency reference = bundleRef(*bundle);
+    InstalledPackage shown(reference.name, reference.min);
+    shown.keepImage = bundle->keepImage;
     int index = indexOfPackage(set, reference.name);
     if (index >= 0)
         dropRecord(set, index);
@@ -215,6 +232,8 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         reportBrokenBundle(set, reference);
         return InstallRefused;
     }
+    if (!imageCopyIsWhole(set, shown, file))
+        return InstallFailed;
 
     // Members of the old bundle that the new one no longer holds go.
     for (const std::string& name : oldMembers) {
@@ -238,7 +257,10 @@ int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input, 
     file.nextPart();
     if (file.currentType == PartBundleHeader)
         return installBundle(set, manifest, file, flags, remembered, databaseDir, bootImage);
+    std::string name;
     bool installed = installPackage(set, manifest, file, flags, remembered, nullptr, databaseDir,
-                                    bootImage, nullptr);
+                                    bootImage, &name);
+    if (installed && copy != nullptr && !copyPassedOver(set, file, name, databaseDir))
+        installed = false;
     return installed ? InstallOk : InstallFailed;
 }

@@ -255,6 +255,19 @@ TEST(DatabaseReaderTest, UnreadableImagesFallBackToMetaFiles) {
         "",
         PackageWriter().part(PartNote, "n").header(Package("x", 1, 1)).bytes(),
         PackageWriter().part(PartPackageHeader, std::string(20, 'x')).bytes(),
+        // Names that would build paths outside the database for an uninstall.
+        PackageWriter().header(Package("../../victim", 1, 1)).bytes(),
+        PackageWriter().header(Package("a b", 1, 1)).bytes(),
+        PackageWriter().header(Package("..", 1, 1)).bytes(),
+        PackageWriter()
+            .header(Package("x/y", 1, 1), PartBundleHeader)
+            .header(Package("m", 1, 1))
+            .bytes(),
+        PackageWriter()
+            .header(Package("b", 1, 1), PartBundleHeader)
+            .header(Package("m", 1, 1))
+            .header(Package("../m", 1, 1))
+            .bytes(),
     };
     for (const std::string& bytes : images) {
         DeviceRoot root;

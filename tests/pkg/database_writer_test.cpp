@@ -49,10 +49,9 @@ TEST(DatabaseWriterTest, WriteEntryWritesMetaAndStateFiles) {
         {false, false, false, true,
          "deps=base 1 0\n|disabled=user\n|" + files + "image=i|" + version},
         {false, true, false, false, "deps=base 1 0\n|enabled=user\n|image=i|" + version},
-        // A stored image describes the package: only the state files change.
+        // A stored image describes the package: only its files list and state files change.
         {true, false, true, true,
-         "bundle=b\n|conflicts=y 0 0\n|disabled=user\n|files=bin/old\n|image=i|provides=x 0 0 "
-         "0\n|"},
+         "bundle=b\n|conflicts=y 0 0\n|disabled=user\n|" + files + "image=i|provides=x 0 0 0\n|"},
     };
     for (const Case& c : cases) {
         DeviceRoot root;

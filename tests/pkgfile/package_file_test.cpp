@@ -374,3 +374,14 @@ TEST(PackageFileTest, CopyThatRunsOutOfRoomIsReported) {
     EXPECT_EQ(file.nextPart(), -1);  // nothing accepted: read through to the end
     EXPECT_TRUE(file.buffer().copyFailed());
 }
+
+TEST(PackageFileTest, PartDeclaringFourGiBStillHasBytesAvailable) {
+    // streamsize is 32-bit on the board: the part's own count must not turn negative there.
+    Source source(fileOf(le16(23) + le32(0xFFFFFFFF) + "short note"), Text);
+    PackageFile file(source.in, false);
+    file.acceptedTypes = {23};
+    ASSERT_EQ(file.nextPart(), 23);
+    EXPECT_GT(file.rdbuf()->in_avail(), 0);
+    char text[16];
+    EXPECT_EQ(file.readsome(text, sizeof text), 10);
+}

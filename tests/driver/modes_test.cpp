@@ -1,0 +1,158 @@
+// The modes that change the device, end to end: "-" and its image copy, "--safe" with a
+// later "--commit" or "--cancel", and the exit statuses of failed runs.
+#include "driver/modes.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "pkg/database.h"
+#include "support/files.h"
+#include "support/packages.h"
+
+namespace {
+
+const std::string Pdb = "flash/var/pdb/";
+const std::string Download = "rw/pckg/.download/";
+
+}  // namespace
+
+// A package file with a bad signature changes nothing on the device, whichever way it
+// comes: neither its files, nor the older version's removal, nor the scheduled actions.
+TEST(ModesTest, BadSignatureChangesNothing) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    std::string bad = packageFile(spec("p", version7(11), {{"bin/p", "new"}}));
+    bad.back() ^= 1;
+    for (bool fromStdin : {true, false}) {
+        SCOPED_TRACE(fromStdin ? "standard input" : "download directory");
+        DeviceRoot root;
+        ASSERT_EQ(installFromStdin(root, simplePackage("p")).status, 0);
+        ASSERT_EQ(installFromStdin(root, simplePackage("q")).status, 0);
+        root.writeFile("ram/pdb/q/schedule", "uninstall\n");
+        if (!fromStdin)
+            root.writeFile(Download + "p.npk", bad);
+        auto before = deviceState(root);
+        RunResult result = fromStdin ? installFromStdin(root, bad) : root.runOnRoot({});
+        EXPECT_EQ(result.status, fromStdin ? 1 : 0);
+        EXPECT_EQ(lastMessage(result), "ERROR: installation of p-7.11 failed: broken package");
+        EXPECT_EQ(deviceState(root), before);
+    }
+}
+
+TEST(ModesTest, StandardInputCopyBecomesTheImageOrGoes) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}}, FlagBootImage);
+    kept.image = "IMAGE";
+    const std::string keptFile = packageFile(kept);
+    struct Case {
+        const char* what;
+        std::string file;
+        std::vector<std::string> env;
+        std::string image;  // where the copy ends up, "" for nowhere
+        bool twice;         // the same file offered again is passed over, its copy whole
+    } cases[] = {
+        {"no image kept", simplePackage("p"), {}, "", false},
+        {"image kept", keptFile, {}, Pdb + "k/image", false},
+        {"image kept, passed over", keptFile, {}, Pdb + "k/image", true},
+        {"boot image", keptFile, {"bootimage=1"}, "flash/bootimage", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceRoot root;
+        if (c.twice) {
+            ASSERT_EQ(installFromStdin(root, c.file, {}, c.env).status, 0);
+        }
+        RunResult result = installFromStdin(root, c.file, {}, c.env);
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_FALSE(root.exists(Pdb + "image"));
+        EXPECT_FALSE(root.exists("image"));
+        if (!c.image.empty()) {
+            EXPECT_EQ(root.readFile(c.image), c.file);
+        }
+        if (!c.env.empty()) {
+            EXPECT_EQ(root.linkTarget(Pdb + "k/image"), "/flash/bootimage");
+        }
+    }
+}
+
+// A package that keeps its image must not be installed with a copy cut short by a full
+// flash: that copy would become its stored image.
+TEST(ModesTest, KeptImageCopyCutShortFailsTheInstall) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    DeviceRoot root;
+    PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}});
+    kept.image = std::string(256 * 1024, 'i');
+    root.writeFile("tmp/k.npk", packageFile(kept));
+    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}}, [] {
+        mkdir("/flash/var", 0755);
+        mkdir("/flash/var/pdb", 0755);
+        int fd = open("/tmp/k.npk", O_RDONLY);
+        ASSERT_GE(fd, 0);
+        dup2(fd, STDIN_FILENO);
+        PackageSet set;
+        std::ostringstream out;
+        set.out = &out;
+        loadDatabase(set, false, "i386");
+        EXPECT_EQ(runStdinMode(set, 0), 1);
+        ASSERT_FALSE(set.log.empty());
+        EXPECT_EQ(set.log.back(), "ERROR: installation of k-7.10 failed: disk is too small");
+        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"postlog", "var"}));
+        EXPECT_EQ(directoryNames("/flash/var/pdb"), std::set<std::string>());
+        EXPECT_EQ(directoryNames("/ram"), std::set<std::string>());
+    }));
+}
+
+TEST(ModesTest, SafeRunIsCommittedOrCancelledLater) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    for (bool commit : {true, false}) {
+        SCOPED_TRACE(commit ? "--commit" : "--cancel");
+        DeviceRoot root;
+        root.writeFile(Download + "p.npk", simplePackage("p"));
+        ASSERT_EQ(root.runOnRoot({"--safe"}).status, 0);
+        EXPECT_FALSE(root.exists("flash/bin/p"));
+        EXPECT_NE(root.readFile("ram/MANIFEST").find(" /flash/PCKGS_CHANGED "), std::string::npos);
+        RunResult result = root.runInside({commit ? "--commit" : "--cancel"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(root.exists("flash/bin/p"), commit);
+        EXPECT_EQ(root.exists("flash/PCKGS_CHANGED"), commit);
+        EXPECT_EQ(root.exists("ram/MANIFEST"), commit);
+        if (commit) {
+            EXPECT_EQ(result.out, "finishing install... \b \n");
+        }
+    }
+}
+
+TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    struct Case {
+        const char* what;
+        std::string madeDir;  // a directory that makes the run fail
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"no room on the boot file system", "", {}, 28, "ERROR: not enough space for upgrade"},
+        {"image copy can't be opened", Pdb + "image/", {"-"}, 255, "ERROR: could not open image"},
+        {"saved manifest can't be written",
+         "ram/MANIFEST/x/",
+         {"--safe"},
+         1,
+         "ERROR: could not save /ram/MANIFEST"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceRoot root;
+        if (c.madeDir.empty())
+            rmdir(root.path("flash/boot").c_str());
+        else
+            root.makeDir(c.madeDir);
+        root.writeFile(Download + "p.npk", simplePackage("p"));
+        auto before = deviceState(root);
+        RunResult result = root.runOnRoot(c.args, simplePackage("p"));
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(lastMessage(result), c.message);
+        EXPECT_EQ(deviceState(root), before);
+    }
+}

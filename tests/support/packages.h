@@ -1,0 +1,67 @@
+// Test support: signed package files and bundles made with the development keys, and the
+// device-root checks that the install tests share.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pkgwriter/signer.h"
+#include "support/device_root.h"
+
+// 7.<minor>.<build>: versions that need an Ed25519 signature.
+Version version7(unsigned minor, unsigned build = 0);
+// A dependency, provides or conflicts entry with open bounds unless given.
+Dependency entry(const std::string& name, Version min = 0, Version max = 0);
+
+// What a test package is made of (a Package can't be copied, this can).
+struct PackageSpec {
+    std::string name;
+    Version version = 0;
+    std::vector<FileEntry> files;
+    uint32_t flags = 0;
+    std::vector<Dependency> deps, provides, conflicts;
+    std::string image;  // not empty: the package keeps its image
+    SignatureKind signature = SignatureKind::Both;
+    uint32_t magic = PackageMagic;
+};
+PackageSpec spec(const std::string& name = "pkg", Version version = version7(10),
+                 const std::vector<FileEntry>& files = {}, uint32_t flags = 0);
+// The package file of spec, signed with the development keys.
+std::string packageFile(const PackageSpec& spec);
+
+// A package file signed with the development keys (SHA-256 digest).
+std::string signedPackage(const Package& package, const std::vector<FileEntry>& files = {},
+                          const std::string& image = "", SignatureKind kind = SignatureKind::Both,
+                          uint32_t magic = PackageMagic);
+// A bundle of the given signed package files, with list part 20 when blocked is not empty
+// and an image part (the bundle keeps its image) when image is not empty.
+std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
+                         const std::vector<Dependency>& blocked = {},
+                         const std::string& image = "");
+// One part as it lies in a file.
+std::string partBytes(uint16_t type, const std::string& data);
+// file with bytes appended and its header's length field made to match.
+std::string appended(std::string file, const std::string& bytes);
+
+// True when the build accepts the development keys.
+bool developmentKeysBuiltIn();
+#define REQUIRE_DEVELOPMENT_KEYS() \
+    if (!developmentKeysBuiltIn()) \
+    GTEST_SKIP() << "this build has its own public keys"
+
+// The device root as snapshot() gives it, less /flash/postlog (which every run that
+// printed something may write).
+std::map<std::string, std::string> deviceState(const DeviceRoot& root);
+// The entry names of the database, in order.
+std::vector<std::string> databaseNames(const DeviceRoot& root);
+// "installer -r ROOT - args...", the package on standard input.
+RunResult installFromStdin(const DeviceRoot& root, const std::string& file,
+                           const std::vector<std::string>& args = {},
+                           const std::vector<std::string>& env = {});
+// The message lines of console output, without the status line's rewrites.
+std::vector<std::string> messageLines(const std::string& out);
+// A signed package of the given name with one file, bin/<name>, holding its name.
+std::string simplePackage(const std::string& name, Version version = version7(10));
+// The last message line of a run, "" when there is none.
+std::string lastMessage(const RunResult& result);
