@@ -25,9 +25,7 @@ void describeFile(std::string bytes) {
     describe(bytes);
     if (bytes.size() < 8)
         return;
-    uint32_t rest = uint32_t(bytes.size() - 8);
-    for (int i = 0; i < 4; ++i)
-        bytes[4 + i] = char(rest >> (8 * i));
+    encodeLE32(reinterpret_cast<uint8_t*>(&bytes[4]), uint32_t(bytes.size() - 8));
     describe(bytes);
 }
 
