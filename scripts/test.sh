@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the installer and its tests and runs the whole suite: a plain build, a build
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and the board's build under
-# emulation. Exits non-zero on any failure.
+# emulation; then a short pass of every fuzz target (FUZZ_SECONDS each, 60 by default;
+# SKIP_FUZZ=1 leaves it out). Exits non-zero on any failure.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -27,5 +28,8 @@ run_suite build/sanitize -DINSTALLER_SANITIZE=ON
 
 if [ -x scripts/cross-test.sh ] && [ "${SKIP_CROSS:-0}" != 1 ]; then
     scripts/cross-test.sh
+fi
+if [ "${SKIP_FUZZ:-0}" != 1 ]; then
+    scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
 fi
 echo "== all tests passed"

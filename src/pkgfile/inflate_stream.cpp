@@ -39,6 +39,7 @@ size_t InflateStreamBuf::refill() {
         int result = inflate(&zs, Z_PARTIAL_FLUSH);
         if (result != Z_OK && result != Z_STREAM_END)
             return 0;
+        streamEnded = streamEnded || result == Z_STREAM_END;
         size_t made = BlockSize - zs.avail_out;
         producedTotal += made;
         if (made != 0)

@@ -23,6 +23,10 @@ class InflateStreamBuf : public std::streambuf {
 
     // Decompressed bytes produced since the start (delivered or still buffered).
     uint32_t produced() const { return uint32_t(producedTotal); }
+    // The compressed stream has ended as it should, its checksum matching. False while
+    // it goes on, and for good when the data was corrupt or the source ran out first:
+    // both read as an early end, which only this tells from the true one.
+    bool complete() const { return streamEnded; }
 
   protected:
     // Direction end fails; otherwise moves forward to the target by reading through.
@@ -40,6 +44,7 @@ class InflateStreamBuf : public std::streambuf {
 
     std::streambuf* source;
     uint64_t producedTotal = 0;
+    bool streamEnded = false;
     // Byte 0 is the put-back byte (the last byte of the previous block, so that one byte
     // can always be put back); the decompressed block follows it.
     char area[1 + BlockSize];
@@ -57,6 +62,7 @@ class InflateStream : public std::istream {
     InflateStream& operator=(const InflateStream&) = delete;
 
     uint32_t produced() const { return buffer->produced(); }
+    bool complete() const { return buffer->complete(); }
 
   private:
     InflateStreamBuf* buffer;

@@ -160,6 +160,13 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
         }
         showProgress(set, package, file);
     }
+    // The entries end where the compressed stream ends. Corrupt data or a stream cut
+    // short reads as the same early end, and would install the package without the
+    // files that follow.
+    if (!in.complete()) {
+        reportBrokenPackage(set, package);
+        return false;
+    }
     return true;
 }
 

@@ -33,6 +33,11 @@ std::unique_ptr<InstalledPackage> blockerFor(const std::string& name) {
     return blocker;
 }
 
+// "installation of %s failed: broken package", named as the bundle's members are.
+void reportBrokenBundle(PackageSet& set, const Dependency& reference) {
+    set.error("installation of %s failed: broken package", dependencyText(reference).c_str());
+}
+
 // A bundle member that is not installed: its parts up to the next member are passed over.
 void passOverMember(PackageFile& file) {
     while (file.good() && file.currentType != PartPackageHeader)
@@ -90,8 +95,11 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
     auto package = std::make_unique<InstalledPackage>();
     if (!readPackageHeader(*package, file))
         return false;
-    if (bundle && sameName(package->name, bundle->name))
+    if (bundle && sameName(package->name, bundle->name)) {
+        package->bundle = *bundle;
+        reportBrokenPackage(set, *package);
         return false;
+    }
     if (package->keepImage && databaseDir)
         *databaseDir = packageDir(*package);
 
@@ -157,8 +165,12 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         reportBrokenPackage(set, *bundle);
         return InstallFailed;
     }
-    if (!bundle->deps.empty() || !bundle->provides.empty() || !bundle->conflicts.empty())
+    // The structural faults of a bundle file below would otherwise leave the user with no
+    // word of why nothing was installed.
+    if (!bundle->deps.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) {
+        reportBrokenPackage(set, *bundle);
         return InstallFailed;
+    }
     if (file.currentType == PartImage)
         file.nextPart();
     if (bundle->keepImage && databaseDir)
@@ -206,10 +218,20 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
     }
     if (file.currentType == PartArchitecture)
         file.nextPart();
-    if (file.currentType != PartEnd)
+    if (file.currentType != PartEnd) {
+        reportBrokenBundle(set, reference);
         return InstallRefused;
-    if (members == 0)
+    }
+    if (members == 0) {
+        reportBrokenBundle(set, reference);
         return InstallNoMembers;
+    }
+    // A stream that ends at a part boundary before the size its file header states has
+    // lost its last members: installing the rest would uninstall them as dropped.
+    if (file.partOffset() < file.totalSize) {
+        reportBrokenBundle(set, reference);
+        return InstallRefused;
+    }
     if (!imageCopyIsWhole(set, shown, file))
         return InstallFailed;
 

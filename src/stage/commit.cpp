@@ -50,11 +50,22 @@ void removePath(const std::string& path) {
         removeDirectory(path);
 }
 
+// The link is made under a name of its own and renamed onto path, which replaces
+// whatever stood there in one step: path is never missing, even if the commit stops here.
 void makeLink(const ManifestEntry& entry) {
     makeDirectories(parentDirectory(entry.path));
-    unlink(entry.path.c_str());
-    if (symlink(entry.argument.c_str(), entry.path.c_str()) != 0)
+    std::string partial = partialPathFor(entry.path);
+    unlink(partial.c_str());
+    if (symlink(entry.argument.c_str(), partial.c_str()) != 0) {
         perror("symlink");
+        return;
+    }
+    if (rename(partial.c_str(), entry.path.c_str()) != 0) {
+        int error = errno;
+        unlink(partial.c_str());
+        errno = error;
+        perror("symlink");
+    }
 }
 
 void moveIntoPlace(const ManifestEntry& entry, bool showSpinner) {
@@ -99,6 +110,10 @@ bool copyContents(int from, int to, bool showSpinner) {
 }
 
 }  // namespace
+
+std::string partialPathFor(const std::string& target) {
+    return parentDirectory(target) + "/." + target.substr(target.rfind('/') + 1) + ".partial";
+}
 
 std::string collapsedPath(const std::string& path) {
     std::string result;
@@ -166,8 +181,12 @@ bool copyFile(const std::string& source, const std::string& target, bool showSpi
     struct stat old;
     bool targetExists = false;
     mode_t mode = copyModeFor(st, target, old, targetExists);
-    std::string temporary;
-    int to = makeTemporaryBeside(target, temporary);
+    // The copy is written under a name that only this target uses, so that a commit
+    // run again after an interruption overwrites what the first one left half-written
+    // rather than leaving it behind.
+    std::string temporary = partialPathFor(target);
+    unlink(temporary.c_str());
+    int to = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     int from = open(source.c_str(), O_RDONLY);
     if (to < 0 || from < 0) {
         if (to >= 0) {
@@ -201,6 +220,9 @@ bool copyFile(const std::string& source, const std::string& target, bool showSpi
 //     manifest committed twice does not delete what its first commit put in place.
 //  3. New file data is flushed (sync) before the renames that expose it, and once more
 //     after them, so that after a power cut a target is the old file or the whole new one.
+//  4. Nothing is put in place by writing at its final path: links and copies are made
+//     under the target's partial name and renamed onto it, so a target is never cut
+//     short or missing, and a commit run again redoes them from the start.
 void Manifest::commit(bool showSpinner) {
     missingDirectories.clear();
     std::set<std::string> replaced = pathsReplacedByMoves(*this);

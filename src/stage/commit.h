@@ -8,10 +8,13 @@
 class Manifest;
 
 // Copies source onto target (used when a move crosses file systems). The copy is written
-// beside target and renamed onto it when complete, so a failed copy leaves the old target
-// whole. A new target gets the permission bits of source less the umask; an existing one
-// keeps its mode and owner. True when the whole file was copied.
+// beside target, under partialPathFor(target), and renamed onto it when complete, so a
+// failed copy leaves the old target whole. A new target gets the permission bits of source less the
+// umask; an existing one keeps its mode and owner. True when the whole file was copied.
 bool copyFile(const std::string& source, const std::string& target, bool showSpinner);
+// The name beside target under which the commit builds a link or a copy before renaming
+// it onto target: "." + the target's name + ".partial" in the same directory.
+std::string partialPathFor(const std::string& target);
 // Creates path and its missing ancestors with mode 0777 (less the umask).
 void makeDirectories(const std::string& path);
 // The clock tick count of times() plus 30000, wrapping at 32 bits.

@@ -138,7 +138,7 @@ TEST(InflateStream, SkipsForwardAndRefusesOtherSeeks) {
     EXPECT_TRUE(past.fail()) << "a skip past the end fails";
 }
 
-TEST(InflateStream, BadDataReadsAsAnEarlyEnd) {
+TEST(InflateStream, BadDataReadsAsAnEarlyEndThatIsNotComplete) {
     const std::string data = noise(10000);
     const std::string good = compress(data);
     std::string corrupt = good;
@@ -161,7 +161,14 @@ TEST(InflateStream, BadDataReadsAsAnEarlyEnd) {
         in.read(&buffer[0], 16384);
         EXPECT_LT(in.gcount(), 10000) << c.what;
         EXPECT_TRUE(in.fail()) << c.what;
+        EXPECT_FALSE(in.complete()) << c.what;
     }
+    std::istringstream source(good);
+    InflateStream in(source);
+    std::string buffer(16384, '\0');
+    in.read(&buffer[0], 16384);
+    EXPECT_EQ(in.gcount(), 10000);
+    EXPECT_TRUE(in.complete()) << "the true end";
 }
 
 TEST(InflateStream, OneByteCanBePutBackAcrossABlockBoundary) {

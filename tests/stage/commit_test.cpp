@@ -44,6 +44,8 @@ TEST(CommitTest, MoveAcrossFileSystemsCopies) {
         umask(022);
         putFile("/ram/new", "fresh", 0777);
         putFile("/ram/replacement", "replacement", 0777);
+        // Left half-written by a commit that was cut short: the next copy replaces it.
+        putFile("/flash/bin/.kept.partial", "repl", 0600);
         Manifest manifest;
         manifest.stageMove("/ram/new", "/flash/bin/new");
         manifest.stageMove("/ram/replacement", "/flash/bin/kept");
@@ -52,6 +54,7 @@ TEST(CommitTest, MoveAcrossFileSystemsCopies) {
         EXPECT_EQ(permissionsOf("/flash/bin/new"), 0755u);
         EXPECT_EQ(fileText("/flash/bin/kept"), "replacement");
         EXPECT_EQ(permissionsOf("/flash/bin/kept"), 0700u);
+        EXPECT_EQ(directoryNames("/flash/bin"), (std::set<std::string>{"kept", "new"}));
         EXPECT_EQ(directoryNames("/ram"), (std::set<std::string>{"new", "replacement"}));
     }));
 }

@@ -423,8 +423,12 @@ RunResult runBuiltProgram(const std::string& binary, const std::vector<std::stri
     return runProcess(argv, input, env);
 }
 
-bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
-                         const std::function<void()>& body) {
+namespace {
+
+// In a child with a mount namespace of its own: mounts a tmpfs at each dir of mounts,
+// enters root when enter is set, and runs body; true when body's assertions held.
+bool runWithMountsIn(const std::string& root, const std::vector<TestMount>& mounts, bool enter,
+                     const std::function<void()>& body) {
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -441,7 +445,7 @@ bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& 
                 _exit(2);
             }
         }
-        if (chroot(root.c_str()) != 0 || chdir("/") != 0) {
+        if (enter && (chroot(root.c_str()) != 0 || chdir("/") != 0)) {
             fprintf(stderr, "could not enter %s: %s\n", root.c_str(), strerror(errno));
             _exit(2);
         }
@@ -453,6 +457,18 @@ bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& 
     if (pid < 0 || waitpid(pid, &status, 0) != pid)
         return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
+                         const std::function<void()>& body) {
+    return runWithMountsIn(root, mounts, true, body);
+}
+
+bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
+                   const std::function<void()>& body) {
+    return runWithMountsIn(root, mounts, false, body);
 }
 
 std::string captureOutput(int fd, const std::function<void()>& body) {

@@ -80,6 +80,11 @@ struct TestMount {
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                          const std::function<void()>& body);
 
+// As runInRootWithMounts, but body runs without changing root: the DeviceRoot's own
+// operations and the installer runs it starts see the file systems mounted in it.
+bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
+                   const std::function<void()>& body);
+
 // Runs body with file descriptor fd (1 or 2) sent to a temporary file and returns what
 // was written there. Flushes the C and C++ streams around body.
 std::string captureOutput(int fd, const std::function<void()>& body);
