@@ -27,7 +27,7 @@ TEST(PackageTableTest, RowsFollowTheSetOrder) {
     add("system", 0x06286605, 1488981909)->note = "the base";
     InstalledPackage* member = add("ppp", 0x06296203, 0);
     member->disabled = true;
-    member->bundle.name = "routeros";
+    member->bundle.name = "norvale";
     add("abcdefghijklmnopqrst", 0x06296300, 0xFFFFFFFF)->disabled = true;
     add("zz", 0, 951782400)->bundle.name = "b";
 

@@ -116,7 +116,7 @@ TEST(CommandLineTest, ShowListsEveryKindOfEntry) {
     root.writeFile(Pdb + "dhcp/image", dhcpImage.part(PartSignature, std::string(68, 's')).bytes());
     root.writeFile(Pdb + "dhcp/disabled", "user\n");
 
-    Package bundle("routeros", 0x06296203, 100);
+    Package bundle("norvale", 0x06296203, 100);
     bundle.isBundle = true;
     PackageWriter bundleImage;
     addPackageParts(bundleImage, bundle, {});
@@ -124,7 +124,7 @@ TEST(CommandLineTest, ShowListsEveryKindOfEntry) {
         addPackageParts(bundleImage, Package(member, 0x06296203, 0), {});
         bundleImage.part(PartSignature, std::string(68, 's'));
     }
-    root.writeFile(Pdb + "routeros/image", bundleImage.bytes());
+    root.writeFile(Pdb + "norvale/image", bundleImage.bytes());
     root.writeFile(Pdb + "wireless/disabled", "auto\n");
     root.makeDir(Pdb + "ipv6");
 
@@ -134,7 +134,7 @@ TEST(CommandLineTest, ShowListsEveryKindOfEntry) {
     root.writeFile(Pdb + "system/version", "103310853 1489000000\n");
     root.writeFile(Pdb + "system/files", "bin/sh\n");
     root.writeFile(Pdb + "bmember/version", "103310853 0\n");
-    root.writeFile(Pdb + "bmember/bundle", "routeros\n");
+    root.writeFile(Pdb + "bmember/bundle", "norvale\n");
     root.writeFile(Pdb + "broken/deps", "a 1\n");
     root.writeFile(Pdb + "plainfile", "x");
 
@@ -145,7 +145,7 @@ TEST(CommandLineTest, ShowListsEveryKindOfEntry) {
               Header + row("dhcp", "X  ", "6.40.5", "Mar/08/2017 19:06:40", "DHCP server") +
                   row("wireless", "XB ", "6.41beta3", Epoch) +
                   row("ipv6", " B ", "6.41beta3", Epoch) +
-                  row("routeros", "   ", "6.41beta3", "Jan/01/1970 00:01:40") +
+                  row("norvale", "   ", "6.41beta3", "Jan/01/1970 00:01:40") +
                   row("ppp", "   ", "6.40", "Feb/29/2000 00:00:00") +
                   row("bmember", " B ", "6.40.5", Epoch) + row("broken", "   ", "0.0", Epoch) +
                   row("plainfile", "   ", "0.0", Epoch) +

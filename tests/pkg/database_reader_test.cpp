@@ -108,7 +108,7 @@ std::string fullImage() {
 
 // A bundle whose first member's header is cut short.
 std::string bundleWithCutMember() {
-    Package bundle("routeros", 7, 100);
+    Package bundle("norvale", 7, 100);
     bundle.isBundle = true;
     PackageWriter writer;
     addPackageParts(writer, bundle, {});
@@ -142,8 +142,8 @@ const Case MetaFileCases[] = {
      {{Pdb + "p/version", "1 2"}, {Pdb + "p/provides", "y 1 2 -2147483648\nx 1 2 2147483648"}},
      "p 1 2 bundle uninstall provides=y:1:2:-2147483648\n"},
     {"bundle file",
-     {{Pdb + "ppp/version", "1 2"}, {Pdb + "ppp/bundle", "routeros\n"}, {Pdb + "ppp/files", ""}},
-     "ppp 1 2 in=routeros:0:0 uninstall\n"},
+     {{Pdb + "ppp/version", "1 2"}, {Pdb + "ppp/bundle", "norvale\n"}, {Pdb + "ppp/files", ""}},
+     "ppp 1 2 in=norvale:0:0 uninstall\n"},
     {"entries in byte order, dot names skipped, a plain file",
      {{Pdb + "b/version", "1 2"},
       {Pdb + "a/version", "1 2"},
@@ -235,8 +235,8 @@ TEST(DatabaseReaderTest, StoredImages) {
          "both 7 8 none arch=i386\nother 5 6 none arch=i386\nboth 9 9 none arch=i386\n"
          "ppp 3 4 none arch=i386\ndir1 0 0 bundle uninstall\n"},
         {"a member cut short ends the members",
-         {{Pdb + "routeros/image", bundleWithCutMember()}},
-         "routeros 7 100 bundle none arch=i386\n"},
+         {{Pdb + "norvale/image", bundleWithCutMember()}},
+         "norvale 7 100 bundle none arch=i386\n"},
         {"a FIFO is no image",
          {{Pdb + "p/image", Fifo}, {Pdb + "p/version", "1 2"}},
          "p 1 2 bundle none\n"},
