@@ -28,7 +28,6 @@ struct BuildOptions {
     std::string output;
     std::string directory;  // empty: a package without files part
     Package package;
-    bool archGiven = false;
     std::string imagePath;
     std::map<std::string, uint8_t> processorClasses;  // path below DIR -> class
     bool unrecorded = false;
@@ -246,7 +245,7 @@ bool parseSignature(const std::string& text, SignatureKind& kind) {
 // Reads the command line into options; returns 0 or the exit status of a failure.
 int readBuildOptions(const std::vector<std::string>& args, BuildOptions& options) {
     Package& package = options.package;
-    bool nameGiven = false, versionGiven = false, timeGiven = false;
+    HeaderOptions header;
     ArgumentReader reader(args);
     std::string value, error;
     while (reader.next()) {
@@ -264,31 +263,12 @@ int readBuildOptions(const std::vector<std::string>& args, BuildOptions& options
         if (!reader.value(value))
             return fail(ExitUsage, option + " needs a value; " + BuildUsage);
         uint64_t number;
-        if (option == "-o" || option == "--output") {
+        int status = header.take(option, value, package);
+        if (status != HeaderOptions::NotHeaderOption) {
+            if (status != 0)
+                return status;
+        } else if (option == "-o" || option == "--output") {
             options.output = value;
-        } else if (option == "--name") {
-            if (!checkPackageName(value, error))
-                return fail(ExitUsage, error);
-            package.name = value;
-            nameGiven = true;
-        } else if (option == "--version") {
-            if (!parseVersion(value, package.version, error))
-                return fail(ExitUsage, error);
-            versionGiven = true;
-        } else if (option == "--build-time") {
-            if (!parseUnsigned(value, 0xFFFFFFFF, number))
-                return fail(ExitUsage, "bad build time \"" + value + "\": seconds since 1970");
-            package.buildTime = uint32_t(number);
-            timeGiven = true;
-        } else if (option == "--flags") {
-            if (!parseUnsigned(value, 0xFFFFFFFF, number))
-                return fail(ExitUsage, "bad flags \"" + value + "\": a 32-bit number");
-            package.flags = uint32_t(number);
-        } else if (option == "--arch") {
-            package.arch = value;
-            options.archGiven = true;
-        } else if (option == "--note") {
-            package.note = value;
         } else if (option == "--depends" || option == "--conflicts" || option == "--provides") {
             Dependency entry;
             if (!parseListEntry(value, option == "--provides", entry, error))
@@ -323,11 +303,10 @@ int readBuildOptions(const std::vector<std::string>& args, BuildOptions& options
             return fail(ExitUsage, "unknown option " + option + "; " + BuildUsage);
         }
     }
-    if (options.output.empty() || !nameGiven || !versionGiven)
-        return fail(ExitUsage, "build needs -o, --name and --version; " + BuildUsage);
-    if (!timeGiven && !defaultBuildTime(package.buildTime, error))
-        return fail(ExitUsage, error);
-    return 0;
+    const std::string usage = "build needs -o, --name and --version; " + BuildUsage;
+    if (options.output.empty())
+        return fail(ExitUsage, usage);
+    return header.finish(package, usage);
 }
 
 }  // namespace
@@ -352,24 +331,12 @@ int buildCommand(const std::vector<std::string>& args) {
     if (!options.imagePath.empty() && !readWholeFile(options.imagePath, image, error))
         return fail(ExitFailure, error);
 
-    // Parts in the order the installer's readers take them:
-    // [25] 1 [16] [23] 3 [19] [17] [21] [4] 9.
+    // The digest selector comes first so that the digest switch covers every part after it.
     PackageWriter writer(options.unrecorded ? UnrecordedMagic : PackageMagic);
     if (options.digest == DigestKind::Sha256)
         writer.part(PartDigestSelector, DigestSelectorData);
     size_t start = writer.body().size();
-    writer.header(package);
-    if (options.archGiven)
-        writer.part(PartArchitecture, package.arch);
-    if (!package.note.empty())
-        writer.part(PartNote, package.note);
-    writer.list(PartDependencies, package.deps);
-    if (!package.provides.empty())
-        writer.list(PartProvides, package.provides);
-    if (!package.conflicts.empty())
-        writer.list(PartConflicts, package.conflicts);
-    if (!options.imagePath.empty())
-        writer.part(PartImage, image);
+    addPackageParts(writer, package, {}, image, false);
     image.clear();
     if (!options.directory.empty()) {
         struct stat info;

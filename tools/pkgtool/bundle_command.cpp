@@ -13,7 +13,8 @@ const std::string BundleUsage =
 int bundleCommand(const std::vector<std::string>& args) {
     std::string output, value, error;
     Package bundle;
-    bool nameGiven = false, versionGiven = false, timeGiven = false, unrecorded = false;
+    bool unrecorded = false;
+    HeaderOptions header;
     // A bundle carries an image part by default: the installer then keeps the bundle file
     // as its database entry, which is where the members are read back from.
     bundle.keepImage = true;
@@ -37,31 +38,12 @@ int bundleCommand(const std::vector<std::string>& args) {
         }
         if (!reader.value(value))
             return fail(ExitUsage, option + " needs a value; " + BundleUsage);
-        uint64_t number;
-        if (option == "-o" || option == "--output") {
+        int status = header.take(option, value, bundle);
+        if (status != HeaderOptions::NotHeaderOption) {
+            if (status != 0)
+                return status;
+        } else if (option == "-o" || option == "--output") {
             output = value;
-        } else if (option == "--name") {
-            if (!checkPackageName(value, error))
-                return fail(ExitUsage, error);
-            bundle.name = value;
-            nameGiven = true;
-        } else if (option == "--version") {
-            if (!parseVersion(value, bundle.version, error))
-                return fail(ExitUsage, error);
-            versionGiven = true;
-        } else if (option == "--build-time") {
-            if (!parseUnsigned(value, 0xFFFFFFFF, number))
-                return fail(ExitUsage, "bad build time \"" + value + "\": seconds since 1970");
-            bundle.buildTime = uint32_t(number);
-            timeGiven = true;
-        } else if (option == "--flags") {
-            if (!parseUnsigned(value, 0xFFFFFFFF, number))
-                return fail(ExitUsage, "bad flags \"" + value + "\": a 32-bit number");
-            bundle.flags = uint32_t(number);
-        } else if (option == "--arch") {
-            bundle.arch = value;
-        } else if (option == "--note") {
-            bundle.note = value;
         } else if (option == "--image") {
             if (!readWholeFile(value, image, error))
                 return fail(ExitFailure, error);
@@ -75,10 +57,11 @@ int bundleCommand(const std::vector<std::string>& args) {
             return fail(ExitUsage, "unknown option " + option + "; " + BundleUsage);
         }
     }
-    if (output.empty() || !nameGiven || !versionGiven || memberPaths.empty())
-        return fail(ExitUsage, "bundle needs -o, --name, --version and members; " + BundleUsage);
-    if (!timeGiven && !defaultBuildTime(bundle.buildTime, error))
-        return fail(ExitUsage, error);
+    const std::string usage = "bundle needs -o, --name, --version and members; " + BundleUsage;
+    if (output.empty() || memberPaths.empty())
+        return fail(ExitUsage, usage);
+    if (int status = header.finish(bundle, usage))
+        return status;
 
     std::vector<BundleMember> members(memberPaths.size());
     for (size_t i = 0; i < memberPaths.size(); ++i) {

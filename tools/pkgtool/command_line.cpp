@@ -222,6 +222,46 @@ bool defaultBuildTime(uint32_t& time, std::string& error) {
     return true;
 }
 
+int HeaderOptions::take(const std::string& option, const std::string& value, Package& package) {
+    std::string error;
+    uint64_t number;
+    if (option == "--name") {
+        if (!checkPackageName(value, error))
+            return fail(ExitUsage, error);
+        package.name = value;
+        nameGiven = true;
+    } else if (option == "--version") {
+        if (!parseVersion(value, package.version, error))
+            return fail(ExitUsage, error);
+        versionGiven = true;
+    } else if (option == "--build-time") {
+        if (!parseUnsigned(value, 0xFFFFFFFF, number))
+            return fail(ExitUsage, "bad build time \"" + value + "\": seconds since 1970");
+        package.buildTime = uint32_t(number);
+        timeGiven = true;
+    } else if (option == "--flags") {
+        if (!parseUnsigned(value, 0xFFFFFFFF, number))
+            return fail(ExitUsage, "bad flags \"" + value + "\": a 32-bit number");
+        package.flags = uint32_t(number);
+    } else if (option == "--arch") {
+        package.arch = value;
+    } else if (option == "--note") {
+        package.note = value;
+    } else {
+        return NotHeaderOption;
+    }
+    return 0;
+}
+
+int HeaderOptions::finish(Package& package, const std::string& usage) {
+    if (!nameGiven || !versionGiven)
+        return fail(ExitUsage, usage);
+    std::string error;
+    if (!timeGiven && !defaultBuildTime(package.buildTime, error))
+        return fail(ExitUsage, error);
+    return 0;
+}
+
 bool readWholeFile(const std::string& path, std::string& content, std::string& error) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {

@@ -61,6 +61,22 @@ bool parseListEntry(const std::string& text, bool withPriority, Dependency& entr
 // priority when withPriority.
 std::string listEntryText(const Dependency& entry, bool withPriority);
 
+// The header options that build and bundle share: --name, --version, --build-time,
+// --flags, --arch and --note.
+class HeaderOptions {
+  public:
+    static constexpr int NotHeaderOption = -1;
+    // Takes option and its value into package: 0 when taken, an exit status when the
+    // value is bad, NotHeaderOption when option is none of these.
+    int take(const std::string& option, const std::string& value, Package& package);
+    // After the last option: 0 when name and version were given (the build time then
+    // defaults), else an exit status with usage as the message.
+    int finish(Package& package, const std::string& usage);
+
+  private:
+    bool nameGiven = false, versionGiven = false, timeGiven = false;
+};
+
 // Build time: SOURCE_DATE_EPOCH when set, else now. False when SOURCE_DATE_EPOCH is set
 // but no usable number.
 bool defaultBuildTime(uint32_t& time, std::string& error);
