@@ -11,6 +11,7 @@ TEST(ProcessorClassOnTarget, InstallKeepsOnlyTheEntriesOfThisProcessor) {
     const char* expected = getenv("INSTALLER_EXPECTED_PROCESSOR_CLASS");
     if (expected == nullptr)
         GTEST_SKIP() << "no processor model given";
+    REQUIRE_DEVELOPMENT_KEYS();
     const int boardClass = atoi(expected);
     DeviceRoot root;
     RunResult result =
