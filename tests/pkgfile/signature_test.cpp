@@ -4,17 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "pkgfile/curve25519.h"
-#include "pkgfile/package_file.h"
 #include "pkgwriter/bundle_writer.h"
-#include "pkgwriter/signer.h"
 #include "platform/eddsa.h"
-#include "support/device_root.h"
+#include "support/packages.h"
 
 namespace {
 
@@ -38,13 +35,6 @@ Signer developmentSigner() {
     return signer;
 }
 
-// The tests that go through the reader use the keys built in; they need the development
-// keys there.
-#define REQUIRE_DEVELOPMENT_KEYS()                                  \
-    if (hexText(signingPublicKey(), 32) != DevelopmentSigningKey || \
-        hexText(legacyPublicKey(), 32) != DevelopmentLegacyKey)     \
-    GTEST_SKIP() << "this build has its own public keys"
-
 // The signature level of every package in the file, in order, from the reader.
 std::vector<int> levelsOf(const std::string& file) {
     std::istringstream in(file);
@@ -56,95 +46,70 @@ std::vector<int> levelsOf(const std::string& file) {
     return levels;
 }
 
-struct LegacyVector {
-    std::string digest, check, value, y;
-};
-
-const LegacyVector LegacyVectors[] = {
+// Digest buffer, c, v, the Y the ladder gives, and the Ed25519 signature of the buffer.
+const struct {
+    std::string digest, check, value, y, ed25519;
+} Vectors[] = {
     {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
      "b88037d150f815a753f0ce265852d128",
      "3305425e55cb0321a8654d3882209df0908b01558070539b19b5dd97724c2f04",
-     "472326ce0156b40cd37aaa09af1b7b122e0a01472cadf43a792680b5bafbaa68"},
+     "472326ce0156b40cd37aaa09af1b7b122e0a01472cadf43a792680b5bafbaa68",
+     "92a4d103b0f7db7ea0ac6ec496d08f137b5ae134815d9b333428714b807c5364"
+     "5e9d4e2de63c6e9dbbb21f736db96816696ec7569da2529c3331c6dc7ceb7d02"},
     {"6465666768696a6b6c6d6e6f7071727374757677000000000000000000000000",
      "07204306195bc2018ac4d22ee3a43e12",
      "b4f66bdecd0da5aa8cc95a5a34648018773e8b9a8d7d729a551c20c7b3b5b00a",
-     "78bbe5ecb12a2449fc9e5d8ad103b462e1ce5bb8454561463125e741c887167e"},
+     "78bbe5ecb12a2449fc9e5d8ad103b462e1ce5bb8454561463125e741c887167e",
+     "e4a7fad7d432e3c93e81b22997a244af903c7ebadf0d5378dd34f655c308f95a"
+     "e6b790c3fc940f05cf070a99e83483f42bc03029783bc6cf053d3346c43a0d03"},
 };
 
-TEST(LegacySignature, VectorsHoldAndEveryCoveredBitMatters) {
-    std::vector<uint8_t> key = bytes(DevelopmentLegacyKey);
+TEST(Signature, VectorsHoldAndEveryCoveredBitMatters) {
+    std::vector<uint8_t> key = bytes(DevelopmentLegacyKey), edKey = bytes(DevelopmentSigningKey);
+    Signer signer = developmentSigner();
+    EXPECT_EQ(hexText(signer.ed25519PublicKey(), 32), DevelopmentSigningKey);
+    EXPECT_EQ(hexText(signer.legacyPublicKey(), 32), DevelopmentLegacyKey);
     curve25519::LegacyBase base;
     ASSERT_TRUE(curve25519::prepareBase(base, key.data()));
-    for (const LegacyVector& vector : LegacyVectors) {
+    for (const auto& vector : Vectors) {
         std::vector<uint8_t> digest = bytes(vector.digest), c = bytes(vector.check),
-                             v = bytes(vector.value);
-        uint8_t h[32], y[32];
+                             v = bytes(vector.value), signature = bytes(vector.ed25519);
+        uint8_t h[32], y[32], made[64];
         legacyScalar(h, digest.data(), c.data());
         curve25519::combine(y, base, v.data(), h);
         EXPECT_EQ(hexText(y, 32), vector.y);
-        EXPECT_TRUE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()));
+        auto legacyValid = [&] {
+            return checkLegacySignature(digest.data(), c.data(), v.data(), key.data());
+        };
+        auto ed25519Valid = [&](size_t keySize, size_t signatureSize) {
+            return eddsa::verify(asn1::blob(edKey.data(), keySize), asn1::blob(digest.data(), 32),
+                                 asn1::blob(signature.data(), signatureSize)) != 0;
+        };
+        EXPECT_TRUE(legacyValid());
+        EXPECT_TRUE(ed25519Valid(32, 64));
+        EXPECT_FALSE(ed25519Valid(31, 64) || ed25519Valid(32, 63));
+        ASSERT_TRUE(signer.signEd25519(digest.data(), made));
+        EXPECT_EQ(hexText(made, 64), vector.ed25519);
 
-        // The first 20 digest bytes, c and v are covered; the rest of the digest is not.
-        struct Field {
-            const char* name;
-            std::vector<uint8_t>& bytes;
-            size_t covered;
-        } fields[] = {{"digest", digest, 20}, {"c", c, 16}, {"v", v, 32}};
-        for (Field& field : fields) {
-            for (size_t bit = 0; bit < field.covered * 8; ++bit) {
-                field.bytes[bit / 8] ^= uint8_t(1 << (bit % 8));
-                EXPECT_FALSE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()))
-                    << field.name << " bit " << bit;
-                field.bytes[bit / 8] ^= uint8_t(1 << (bit % 8));
+        // The first 20 digest bytes, c and v are covered by the legacy check; the rest of
+        // the digest only by Ed25519.
+        const std::pair<std::vector<uint8_t>*, int> fields[] = {{&digest, 20}, {&c, 16}, {&v, 32}};
+        for (auto [field, covered] : fields) {
+            for (int bit = 0; bit < covered * 8; ++bit) {
+                (*field)[bit / 8] ^= uint8_t(1 << (bit % 8));
+                EXPECT_FALSE(legacyValid()) << "field of " << covered << " bytes, bit " << bit;
+                (*field)[bit / 8] ^= uint8_t(1 << (bit % 8));
             }
         }
         digest[31] ^= 0xFF;
-        EXPECT_TRUE(checkLegacySignature(digest.data(), c.data(), v.data(), key.data()));
+        EXPECT_TRUE(legacyValid());
+        EXPECT_FALSE(ed25519Valid(32, 64));
     }
 }
 
-TEST(Ed25519Signature, VectorsHoldAndTheSignerMakesThem) {
-    const struct {
-        std::string digest, signature;
-    } vectors[] = {
-        {LegacyVectors[0].digest,
-         "92a4d103b0f7db7ea0ac6ec496d08f137b5ae134815d9b333428714b807c5364"
-         "5e9d4e2de63c6e9dbbb21f736db96816696ec7569da2529c3331c6dc7ceb7d02"},
-        {LegacyVectors[1].digest,
-         "e4a7fad7d432e3c93e81b22997a244af903c7ebadf0d5378dd34f655c308f95a"
-         "e6b790c3fc940f05cf070a99e83483f42bc03029783bc6cf053d3346c43a0d03"},
-    };
-    std::vector<uint8_t> key = bytes(DevelopmentSigningKey);
-    Signer signer = developmentSigner();
-    EXPECT_EQ(hexText(signer.ed25519PublicKey(), 32), DevelopmentSigningKey);
-    for (const auto& vector : vectors) {
-        std::vector<uint8_t> digest = bytes(vector.digest), signature = bytes(vector.signature);
-        auto valid = [&](size_t keySize, size_t signatureSize) {
-            return eddsa::verify(asn1::blob(key.data(), keySize), asn1::blob(digest.data(), 32),
-                                 asn1::blob(signature.data(), signatureSize));
-        };
-        EXPECT_NE(valid(32, 64), 0);
-        EXPECT_EQ(valid(31, 64), 0);
-        EXPECT_EQ(valid(32, 63), 0);
-        for (size_t i : {0, 31, 32, 63}) {
-            signature[i] ^= 1;
-            EXPECT_EQ(valid(32, 64), 0) << "signature byte " << i;
-            signature[i] ^= 1;
-        }
-        digest[31] ^= 1;
-        EXPECT_EQ(valid(32, 64), 0) << "all 32 digest bytes are signed";
-        digest[31] ^= 1;
-
-        uint8_t made[64];
-        ASSERT_TRUE(signer.signEd25519(digest.data(), made));
-        EXPECT_EQ(hexText(made, 64), vector.signature);
-    }
-}
-
-TEST(Signer, LegacySignaturesVerifyForAnyKey) {
+// Random keys: about half have x·G = -|P| and need the negated scalar.
+TEST(Signature, LegacySignaturesVerifyForAnyKey) {
     Signer development = developmentSigner();
-    EXPECT_EQ(hexText(development.legacyPublicKey(), 32), DevelopmentLegacyKey);
-    // Random keys: about half have x·G = -|P| and need the negated scalar.
     for (int round = 0; round < 8; ++round) {
         Signer signer;
         uint8_t secret[32], digest[32], c[16], v[32];
@@ -152,8 +117,7 @@ TEST(Signer, LegacySignaturesVerifyForAnyKey) {
             secret[i] = uint8_t(round * 37 + i * 11 + 1);
             digest[i] = uint8_t(round * 13 + i);
         }
-        ASSERT_TRUE(signer.setLegacySecret(secret));
-        ASSERT_TRUE(signer.signLegacy(digest, c, v)) << "round " << round;
+        ASSERT_TRUE(signer.setLegacySecret(secret) && signer.signLegacy(digest, c, v)) << round;
         EXPECT_TRUE(checkLegacySignature(digest, c, v, signer.legacyPublicKey()));
         EXPECT_FALSE(checkLegacySignature(digest, c, v, development.legacyPublicKey()));
     }
@@ -181,32 +145,24 @@ TEST(SignatureLevel, RequiredLevelChangesAtEachBoundary) {
 struct SignedPackage {
     std::string file;
     std::vector<PartLocation> parts;
-    size_t headerPart;  // index of the type-1 part
+    size_t headerPart = 2;  // index of the type-1 part
 };
 
-SignedPackage signedPackage(const Signer& signer, SignatureKind kind = SignatureKind::Both) {
+SignedPackage signedPackage(const Signer& signer) {
     PackageWriter writer;
-    writer.part(PartDigestSelector, DigestSelectorData);
-    writer.part(77, "before the header");
+    writer.part(PartDigestSelector, DigestSelectorData).part(77, "before the header");
     size_t start = writer.body().size();
-    Package package("tamper", 0x07100000, 1700000000);
-    writer.header(package);
-    writer.part(PartText24, "text 24");
-    writer.part(PartArchitecture, "powerpc");
-    writer.part(PartText2, "text 2");
-    writer.part(PartNote, "a note");
-    writer.list(PartDependencies, {{"system", 0x07000000, 0, 0}});
-    writer.list(PartProvides, {{"feature", 0, 0, 5}});
-    writer.list(PartConflicts, {{"other", 0, 0, 0}});
-    writer.part(PartImage, std::string(300, 'i'));
-    writer.part(99, "a part nobody reads");
+    writer.header(Package("tamper", 0x07100000, 1700000000));
+    writer.part(PartText24, "text 24").part(PartArchitecture, "powerpc").part(PartText2, "2");
+    writer.part(PartNote, "a note").list(PartDependencies, {{"system", 0x07000000, 0, 0}});
+    writer.list(PartProvides, {{"feature", 0, 0, 5}}).list(PartConflicts, {{"other", 0, 0, 0}});
+    writer.part(PartImage, std::string(300, 'i')).part(99, "a part nobody reads");
     writer.files({{"bin/tool", std::string(2000, 'x')}, {"etc/conf", "setting=1\n"}});
-    EXPECT_TRUE(appendSignature(writer, start, DigestKind::Sha256, kind, signer));
+    EXPECT_TRUE(appendSignature(writer, start, DigestKind::Sha256, SignatureKind::Both, signer));
     SignedPackage result;
     result.file = writer.bytes();
     std::string error;
     EXPECT_TRUE(listParts(result.file, result.parts, error)) << error;
-    result.headerPart = 2;
     EXPECT_EQ(result.parts[result.headerPart].type, PartPackageHeader);
     return result;
 }
@@ -216,30 +172,24 @@ TEST(SignatureLevel, SignaturePartSizeDecidesWhichSignaturesCount) {
     Signer signer = developmentSigner();
     SignedPackage package = signedPackage(signer);
     const PartLocation& signature = package.parts.back();
-    ASSERT_EQ(signature.type, PartSignature);
     ASSERT_EQ(signature.length, 132u);
     const std::string before = package.file.substr(0, signature.headerOffset);
     const std::string data = package.file.substr(signature.headerOffset + 6);
-
-    // Rebuilt with another length: the digest covers the signature part's header, so
-    // the data is signed again for that length.
-    auto withSignature = [&](uint32_t length, const std::string& content) {
-        std::string file = before + le16(PartSignature) + le32(length) + content;
-        return file;
+    auto withSignature = [&](size_t length, const std::string& content) {
+        return before + le16(PartSignature) + le32(uint32_t(length)) + content;
     };
+    // The digest covers the signature part's header, so the data is signed again for
+    // each length.
     auto resigned = [&](size_t length, bool badEd25519, bool badLegacy) {
-        std::string covered = before.substr(package.parts[package.headerPart].headerOffset) +
-                              le16(PartSignature) + le32(uint32_t(length));
         uint8_t digest[32];
-        packageDigest(covered, DigestKind::Sha256, digest);
+        packageDigest(withSignature(length, "").substr(package.parts[2].headerOffset),
+                      DigestKind::Sha256, digest);
         std::string content;
         EXPECT_TRUE(signer.signaturePart(digest, SignatureKind::Both, content));
-        if (badEd25519)
-            content[100] ^= 1;
-        if (badLegacy)
-            content[40] ^= 1;
+        content[100] ^= badEd25519;
+        content[40] ^= badLegacy;
         content.resize(length, '\0');
-        return withSignature(uint32_t(length), content);
+        return withSignature(length, content);
     };
     const struct {
         const char* what;
@@ -257,18 +207,8 @@ TEST(SignatureLevel, SignaturePartSizeDecidesWhichSignaturesCount) {
         {"67 bytes", resigned(67, false, false), 0},
         {"cut short: declares 132, holds 100", withSignature(132, data.substr(0, 100)), 0},
     };
-    for (const auto& c : cases) {
-        std::vector<int> levels = levelsOf(c.file);
-        ASSERT_EQ(levels.size(), 1u) << c.what;
-        EXPECT_EQ(levels[0], c.level) << c.what;
-    }
-
-    // Without verification there is no level at all.
-    std::istringstream in(package.file);
-    PackageFile unverified(in, false);
-    unverified.acceptedTypes = {PartSignature};
-    ASSERT_EQ(unverified.nextPart(), PartSignature);
-    EXPECT_EQ(unverified.verify(), 0);
+    for (const auto& c : cases)
+        EXPECT_EQ(levelsOf(c.file), std::vector<int>{c.level}) << c.what;
 }
 
 TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader) {
@@ -281,13 +221,11 @@ TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader)
     std::vector<size_t> covered;
     for (size_t i = package.headerPart; i < package.parts.size(); ++i) {
         const PartLocation& part = package.parts[i];
-        for (size_t b = 0; b < 6; ++b)
-            covered.push_back(part.headerOffset + b);
-        if (part.type != PartSignature && part.length != 0) {
-            size_t data = part.headerOffset + 6;
-            for (size_t at : {data, data + part.length / 2, data + part.length - 1})
-                covered.push_back(at);
-        }
+        size_t data = part.headerOffset + 6;
+        for (size_t at = part.headerOffset; at < data; ++at)
+            covered.push_back(at);
+        if (part.type != PartSignature && part.length != 0)
+            covered.insert(covered.end(), {data, data + part.length / 2, data + part.length - 1});
     }
     for (size_t offset : covered) {
         std::string file = package.file;
@@ -304,8 +242,7 @@ TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader)
     std::vector<size_t> uncovered = {4, 5, 6, 7};
     for (size_t i = 0; i < package.headerPart; ++i) {
         const PartLocation& part = package.parts[i];
-        size_t data = part.headerOffset + 6;
-        for (size_t at = data; at < data + part.length; ++at)
+        for (size_t at = part.headerOffset + 6; at < part.headerOffset + 6 + part.length; ++at)
             uncovered.push_back(at);
         if (part.type != PartDigestSelector)
             uncovered.push_back(part.headerOffset);  // type of an unknown part
@@ -317,44 +254,28 @@ TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader)
     }
 }
 
+// SHA-1 bundles are verified through pkgtool's round trip.
 TEST(SignatureLevel, BundleMembersAreVerifiedEachOnItsOwnDigest) {
     REQUIRE_DEVELOPMENT_KEYS();
-    Signer signer = developmentSigner();
-    for (DigestKind digest : {DigestKind::Sha256, DigestKind::Sha1}) {
-        std::vector<BundleMember> members(2);
-        std::vector<std::string> memberFiles(2);
-        for (int i = 0; i < 2; ++i) {
-            Package package(i == 0 ? "first" : "second", 0x07100000, 1700000000);
-            ASSERT_TRUE(buildSignedPackage(memberFiles[i], package,
-                                           {{"data/" + package.name, std::string(500, 'a' + i)}},
-                                           "", digest, SignatureKind::Both, signer));
-            std::string error;
-            ASSERT_TRUE(takeMember(memberFiles[i], members[i], error)) << error;
-        }
-        Package bundle("bundle", 0x07100000, 1700000000);
-        bundle.note = "both";
-        std::string file, error;
-        ASSERT_TRUE(buildBundle(file, bundle, {{"first", 0, 0, 0}}, members, PackageMagic, error))
-            << error;
-        EXPECT_EQ(levelsOf(file), (std::vector<int>{2, 2}));
-
-        std::vector<PartLocation> parts;
-        ASSERT_TRUE(listParts(file, parts, error));
-        size_t firstMember = 0;
-        while (parts[firstMember].type != PartPackageHeader)
-            ++firstMember;
-        // The bundle's own parts are in no member's digest.
+    const std::string file =
+        signedBundle(Package("bundle", version7(10), 1),
+                     {simplePackage("first"), simplePackage("second")}, {entry("first")});
+    EXPECT_EQ(levelsOf(file), (std::vector<int>{2, 2}));
+    std::vector<PartLocation> parts;
+    std::string error;
+    ASSERT_TRUE(listParts(file, parts, error)) << error;
+    auto changedIn = [&](uint16_t type) {
+        size_t i = 0;
+        while (parts[i].type != type)
+            ++i;
         std::string changed = file;
-        changed[parts[firstMember - 1].headerOffset + 7] ^= 1;
-        EXPECT_EQ(levelsOf(changed), (std::vector<int>{2, 2}));
-        // A change inside the first member's files breaks only the first.
-        size_t files = firstMember;
-        while (parts[files].type != PartFiles)
-            ++files;
-        changed = file;
-        changed[parts[files].headerOffset + 6 + parts[files].length / 2] ^= 1;
-        EXPECT_EQ(levelsOf(changed), (std::vector<int>{0, 2}));
-    }
+        changed[parts[i].headerOffset + 6 + parts[i].length / 2] ^= 1;
+        return levelsOf(changed);
+    };
+    // The bundle's own parts are in no member's digest; a change inside the first
+    // member's files breaks only the first.
+    EXPECT_EQ(changedIn(PartBlockList), (std::vector<int>{2, 2}));
+    EXPECT_EQ(changedIn(PartFiles), (std::vector<int>{0, 2}));
 }
 
 }  // namespace

@@ -17,12 +17,6 @@ namespace {
 
 const std::string Pdb = "flash/var/pdb/";
 
-std::string signedAs(SignatureKind kind) {
-    PackageSpec package = spec();
-    package.signature = kind;
-    return packageFile(package);
-}
-
 // The regular files that a run added or changed outside the database.
 std::map<std::string, std::string> changedFiles(const std::map<std::string, std::string>& before,
                                                 const std::map<std::string, std::string>& after) {
@@ -34,17 +28,6 @@ std::map<std::string, std::string> changedFiles(const std::map<std::string, std:
             changed[path] = content;
     }
     return changed;
-}
-
-// Incompressible bytes, so that a files part is as large as its data.
-std::string noise(size_t size) {
-    std::string bytes(size, '\0');
-    uint32_t state = 12345;
-    for (char& c : bytes) {
-        state = state * 1103515245 + 12345;
-        c = char(state >> 24);
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -59,26 +42,20 @@ TEST(UnpackTest, EntriesLandUnderFlashOrTheDisabledDirectory) {
                                             {"bin/link", "x", 0120777},
                                             {"any", "a", 0100750, 0},
                                             {"other", "o", 0100644, otherClass}};
-    struct Case {
-        bool disabled;  // a conflicting package is installed first
-        std::map<std::string, std::string> files;
-        std::string list;
-        std::string message;
+    const std::map<std::string, std::string> landing = {
+        {"any", "a"}, {"bin/x", "x"}, {"bin/y", "y"}, {"empty", ""}};
+    const struct {
+        const char* what;
+        bool disabled;    // a conflicting package is installed first
+        bool bootImage;   // a boot-image package, the boot image asked for: files unread
+        std::string dir;  // where the files land, "" for nowhere
     } cases[] = {
-        {false,
-         {{"flash/bin/x", "x"}, {"flash/bin/y", "y"}, {"flash/empty", ""}, {"flash/any", "a"}},
-         "any\nbin/x\nbin/y\nempty\n",
-         "installed pkg-7.10"},
-        {true,
-         {{"flash/x/pkg/bin/x", "x"},
-          {"flash/x/pkg/bin/y", "y"},
-          {"flash/x/pkg/empty", ""},
-          {"flash/x/pkg/any", "a"}},
-         "x/pkg/any\nx/pkg/bin/x\nx/pkg/bin/y\nx/pkg/empty\n",
-         "installed (disabled) pkg-7.10"},
+        {"installed pkg-7.10", false, false, "flash/"},
+        {"installed (disabled) pkg-7.10", true, false, "flash/x/pkg/"},
+        {"installed pkg-7.10", false, true, ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what + c.dir);
         DeviceRoot root;
         if (c.disabled) {
             PackageSpec guard = spec("guard");
@@ -86,29 +63,31 @@ TEST(UnpackTest, EntriesLandUnderFlashOrTheDisabledDirectory) {
             ASSERT_EQ(installFromStdin(root, packageFile(guard)).status, 0);
         }
         auto before = deviceState(root);
-        RunResult result = installFromStdin(root, packageFile(spec("pkg", version7(10), entries)));
-        EXPECT_EQ(result.status, 0) << result.out;
-        EXPECT_EQ(lastMessage(result), c.message);
-        EXPECT_EQ(changedFiles(before, deviceState(root)), c.files);
-        EXPECT_EQ(root.readFile(Pdb + "pkg/files"), c.list);
-        std::string any = c.disabled ? "flash/x/pkg/any" : "flash/any";
-        EXPECT_EQ(permissionsOf(root.path(any)), 0750u);
-    }
-}
-
-TEST(UnpackTest, BootImageAskedForLeavesTheFilesUnread) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    for (bool asked : {false, true}) {
-        DeviceRoot root;
+        // An architecture part and an empty dependency part may follow the signature.
+        std::string file = appended(
+            packageFile(spec("pkg", version7(10), entries, c.bootImage ? FlagBootImage : 0)),
+            partBytes(PartArchitecture, "i386") + partBytes(PartDependencies, ""));
         std::vector<std::string> env;
-        if (asked)
+        if (c.bootImage)
             env.push_back("bootimage=");
-        RunResult result = installFromStdin(
-            root, packageFile(spec("boot", version7(10), {{"bin/x", "x"}}, FlagBootImage)), {},
-            env);
+        RunResult result = installFromStdin(root, file, {}, env);
         EXPECT_EQ(result.status, 0) << result.out;
-        EXPECT_EQ(root.exists("flash/bin/x"), !asked);
-        EXPECT_EQ(root.readFile("flash/UPGRADED"), "");
+        EXPECT_EQ(lastMessage(result), c.what);
+        std::map<std::string, std::string> files;
+        std::string list;
+        if (c.bootImage)
+            files["flash/UPGRADED"] = "";
+        for (const auto& [name, content] : landing) {
+            if (!c.dir.empty()) {
+                files[c.dir + name] = content;
+                list += c.dir.substr(6) + name + "\n";
+            }
+        }
+        EXPECT_EQ(changedFiles(before, deviceState(root)), files);
+        EXPECT_EQ(root.readFile(Pdb + "pkg/files"), list);
+        if (!c.dir.empty()) {
+            EXPECT_EQ(permissionsOf(root.path(c.dir + "any")), 0750u);
+        }
     }
 }
 
@@ -116,72 +95,43 @@ TEST(UnpackTest, BootImageAskedForLeavesTheFilesUnread) {
 // nothing new is staged onto flash.
 TEST(UnpackTest, RefusedPackagesChangeNothing) {
     REQUIRE_DEVELOPMENT_KEYS();
-    const std::string good = packageFile(spec("pkg", version7(10), {{"bin/x", "new"}}));
-    std::string badSignature = good;
-    badSignature.back() ^= 1;
+    PackageSpec legacy = spec("pkg", version7(10), {{"bin/x", "new"}});
+    legacy.signature = SignatureKind::Legacy;
     // A byte of the files part, which the boot-image case never decompresses.
     std::string badFiles = packageFile(spec("pkg", version7(10), {{"x", "x"}}, FlagBootImage));
     badFiles[badFiles.size() - 132 - 6 - 2] ^= 1;
-    auto withEntry = [](const std::string& name) {
-        return packageFile(spec("pkg", version7(10), {{name, "x"}}));
-    };
-    struct Case {
+    const struct {
         const char* what;
         std::string file;
         std::vector<std::string> env;
-        std::string shown = "pkg-7.10";
     } cases[] = {
-        {"no signature", signedAs(SignatureKind::None), {}},
-        {"legacy signature where Ed25519 is needed", signedAs(SignatureKind::Legacy), {}},
-        {"signature that does not match", badSignature, {}},
+        {"legacy signature where Ed25519 is needed", packageFile(legacy), {}},
         {"unread files part that does not match", badFiles, {"bootimage=1"}},
         {"a dependency part after the signature",
-         appended(good, partBytes(PartDependencies, encodeList({entry("x")}))),
+         appended(simplePackage("pkg"), partBytes(PartDependencies, encodeList({entry("x")}))),
          {}},
-        {"entry reaching out of flash", withEntry("../etc/passwd"), {}},
-        {"entry reaching out through a subdirectory", withEntry("bin/../../x"), {}},
-        {"entry name with a blank", withEntry("a b"), {}},
-        {"entry name with a line feed", withEntry("a\nU /flash"), {}},
-        {"package name with a slash", packageFile(spec("../pdb")), {}, "../pdb-7.10"},
-        {"package name with a blank", packageFile(spec("a b")), {}, "a b-7.10"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, packageFile(spec("pkg", version7(9), {{"bin/x", "old"}})))
-                      .status,
-                  0);
+        ASSERT_EQ(installFromStdin(root, simplePackage("pkg", version7(9))).status, 0);
         auto before = deviceState(root);
         RunResult result = installFromStdin(root, c.file, {}, c.env);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(lastMessage(result),
-                  "ERROR: installation of " + c.shown + " failed: broken package");
+        EXPECT_EQ(lastMessage(result), "ERROR: installation of pkg-7.10 failed: broken package");
         EXPECT_EQ(deviceState(root), before);
     }
-}
-
-TEST(UnpackTest, ArchitectureAndEmptyDependencyPartMayFollowTheSignature) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    std::string file = appended(simplePackage("pkg"), partBytes(PartArchitecture, "i386") +
-                                                          partBytes(PartDependencies, ""));
-    RunResult result = installFromStdin(root, file);
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(root.readFile("flash/bin/pkg"), "pkg");
 }
 
 TEST(UnpackTest, UnrecordedPackageKeepsTheInstalledVersionAndItsEntry) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    ASSERT_EQ(
-        installFromStdin(root, packageFile(spec("pkg", version7(9), {{"bin/old", "o"}}))).status,
-        0);
+    ASSERT_EQ(installFromStdin(root, simplePackage("pkg", version7(9))).status, 0);
     std::string entry = root.readFile(Pdb + "pkg/version");
     PackageSpec unrecorded = spec("pkg", version7(10), {{"bin/new", "n"}});
     unrecorded.magic = UnrecordedMagic;
-    RunResult result = installFromStdin(root, packageFile(unrecorded));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(root.readFile("flash/bin/old"), "o");
+    EXPECT_EQ(installFromStdin(root, packageFile(unrecorded)).status, 0);
+    EXPECT_EQ(root.readFile("flash/bin/pkg"), "pkg");
     EXPECT_EQ(root.readFile("flash/bin/new"), "n");
     EXPECT_EQ(root.readFile(Pdb + "pkg/version"), entry);
 }
@@ -189,7 +139,11 @@ TEST(UnpackTest, UnrecordedPackageKeepsTheInstalledVersionAndItsEntry) {
 TEST(UnpackTest, FullDiskIsReportedAndItsTemporaryFilesGo) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    const std::string file = packageFile(spec("pkg", version7(10), {{"big", noise(256 * 1024)}}));
+    std::string noise(256 * 1024, '\0');  // incompressible: the files part is as large
+    uint32_t state = 12345;
+    for (char& c : noise)
+        c = char((state = state * 1103515245 + 12345) >> 24);
+    const std::string file = packageFile(spec("pkg", version7(10), {{"big", noise}}));
     EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=64k"}}, [&] {
         mkdir("/flash/var", 0755);
         mkdir("/flash/var/pdb", 0755);
