@@ -107,13 +107,9 @@ TEST(ManifestTest, LoadResults) {
 }
 
 TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
-    struct Case {
-        const char* flashSize;  // null: no tmpfs
-        const char* target;
-        uint32_t sizeHint;
-        bool removeRam;
-        const char* directory;  // null: no file can be made
-    } cases[] = {
+    // size of a tmpfs /flash (null: none), target, size hint, whether /ram is removed,
+    // directory of the temporary file (null: no file can be made)
+    const std::tuple<const char*, const char*, uint32_t, bool, const char*> cases[] = {
         {"64k", "/flash/x", 0, false, "/ram/"},
         {nullptr, "/flash/x", 0, true, "/tmp/"},
         {"4k", "/flash/PCKGS_CHANGED", 1, false, "/flash/"},
@@ -122,23 +118,23 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
         {"8g", "/flash/x", 1000, false, "/flash/"},  // more than 4 GiB free
         {"4k", "/flash/x", 5000, true, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& [flashSize, target, sizeHint, removeRam, directory] : cases) {
         DeviceRoot root;
         std::vector<TestMount> mounts;
-        if (c.flashSize)
-            mounts.push_back({"flash", std::string("size=") + c.flashSize});
+        if (flashSize)
+            mounts.push_back({"flash", std::string("size=") + flashSize});
         EXPECT_TRUE(runInRootWithMounts(root.root(), mounts, [&] {
-            if (c.removeRam)
+            if (removeRam)
                 rmdir("/ram");
             Manifest manifest;
-            std::ofstream out = manifest.createFile(c.target, c.sizeHint, 0100750);
-            const ManifestEntry* entry = manifest.find(c.target);
-            ASSERT_EQ(out.is_open(), c.directory != nullptr) << c.target << c.sizeHint;
-            ASSERT_EQ(entry != nullptr, c.directory != nullptr);
+            std::ofstream out = manifest.createFile(target, sizeHint, 0100750);
+            const ManifestEntry* entry = manifest.find(target);
+            ASSERT_EQ(out.is_open(), directory != nullptr) << target << sizeHint;
+            ASSERT_EQ(entry != nullptr, directory != nullptr);
             if (!entry)
                 return;
             const std::string& made = entry->argument;
-            EXPECT_EQ(parentDirectory(made) + "/", c.directory) << c.sizeHint;
+            EXPECT_EQ(parentDirectory(made) + "/", directory) << sizeHint;
             EXPECT_EQ(made.find("/tmp", made.size() - 10), made.size() - 10);
             EXPECT_EQ(permissionsOf(made), 0750u);
         }));
