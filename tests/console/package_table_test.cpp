@@ -16,6 +16,12 @@ std::string pad(const std::string& text, size_t width) {
 const std::string Header = pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) +
                            pad("Note", 40) + "\n" + std::string(94, '-') + "\n";
 
+std::string row(const std::string& name, const char* marks, const std::string& version,
+                const char* built, const std::string& note = "") {
+    return pad(name, 16) + " " + marks + pad(version, 13) + " " + built + " " + pad(note, 40) +
+           "\n";
+}
+
 }  // namespace
 
 TEST(PackageTableTest, RowsFollowTheSetOrder) {
@@ -30,16 +36,13 @@ TEST(PackageTableTest, RowsFollowTheSetOrder) {
     member->bundle.name = "norvale";
     add("abcdefghijklmnopqrst", 0x06296300, 0xFFFFFFFF)->disabled = true;
     add("zz", 0, 951782400)->bundle.name = "b";
-
     std::ostringstream out;
     printPackageTable(set, out);
-    EXPECT_EQ(out.str(),
-              Header + "          system    " + pad("6.40.5", 13) + " Mar/08/2017 14:05:09 " +
-                  pad("the base", 40) + "\n" + "             ppp XB " + pad("6.41beta3", 13) +
-                  " Jan/01/1970 00:00:00 " + pad("", 40) + "\n" + "abcdefghijklmnopqrst X  " +
-                  pad("6.41rc", 13) + " Feb/07/2106 06:28:15 " + pad("", 40) + "\n" +
-                  "              zz  B " + pad("0.0", 13) + " Feb/29/2000 00:00:00 " + pad("", 40) +
-                  "\n");
+    EXPECT_EQ(out.str(), Header +
+                             row("system", "   ", "6.40.5", "Mar/08/2017 14:05:09", "the base") +
+                             row("ppp", "XB ", "6.41beta3", "Jan/01/1970 00:00:00") +
+                             row("abcdefghijklmnopqrst", "X  ", "6.41rc", "Feb/07/2106 06:28:15") +
+                             row("zz", " B ", "0.0", "Feb/29/2000 00:00:00"));
 }
 
 TEST(PackageTableTest, BuildTimeIsUtcWithEnglishMonths) {

@@ -2,6 +2,7 @@
 // case is a set of files on a device root and the loaded records in a compact text form.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -9,31 +10,26 @@
 #include "pkg/package_set.h"
 #include "pkgwriter/package_writer.h"
 #include "support/device_root.h"
+#include "support/package_table.h"
 
 namespace {
 
 const char Fifo[] = "<fifo>";  // fixture content that makes a FIFO
 const char Dir[] = "<dir>";    // fixture content that makes a directory
+const char Gone[] = "<gone>";  // fixture content that removes an empty directory
 const std::string Pdb = "flash/var/pdb/";
-
-struct Case {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> files;
-    const char* records;  // one line per record, in load order
-};
+using Files = std::vector<std::pair<std::string, std::string>>;
 
 std::string listText(const char* label, const std::vector<Dependency>& list) {
     std::string text;
-    for (const Dependency& d : list) {
+    for (const Dependency& d : list)
         text += (text.empty() ? std::string(" ") + label + "=" : ",") + d.name + ":" +
-                std::to_string(d.min) + ":" + std::to_string(d.max);
-        if (d.priority != 0)
-            text += ":" + std::to_string(d.priority);
-    }
+                std::to_string(d.min) + ":" + std::to_string(d.max) +
+                (d.priority ? ":" + std::to_string(d.priority) : "");
     return text;
 }
 
-// "name version buildTime [flags] action lists files note", the fields that loading sets.
+// "name version buildTime [flags] action lists files note arch", as loading sets them.
 std::string recordsText(const PackageSet& set) {
     static const char* const actions[] = {"none", "uninstall", "enable", "disable"};
     std::ostringstream text;
@@ -47,17 +43,28 @@ std::string recordsText(const PackageSet& set) {
              << listText("provides", p->provides) << listText("conflicts", p->conflicts);
         for (const std::string& file : p->files)
             text << " " << file;
-        if (!p->note.empty())
-            text << " note=" << p->note;
-        if (!p->arch.empty())
-            text << " arch=" << p->arch;
-        text << "\n";
+        text << (p->note.empty() ? "" : " note=" + p->note)
+             << (p->arch.empty() ? "" : " arch=" + p->arch) << "\n";
     }
     return text.str();
 }
 
-// Loads the database of root in a child chrooted there; the console output comes first.
-void expectLoaded(const DeviceRoot& root, const std::string& expected) {
+// Makes files on a fresh root, loads its database in a child chrooted there and compares
+// the console output followed by the records.
+void expectLoaded(const Files& files, const std::string& expected) {
+    DeviceRoot root;
+    for (const auto& [path, content] : files) {
+        if (content == Dir) {
+            root.makeDir(path);
+        } else if (content == Gone) {
+            rmdir(root.path(path).c_str());
+        } else if (content == Fifo) {
+            root.makeDir(path.substr(0, path.rfind('/')));
+            mkfifo(root.path(path).c_str(), 0644);
+        } else {
+            root.writeFile(path, content);
+        }
+    }
     EXPECT_TRUE(runInRoot(root.root(), [&] {
         PackageSet set;
         std::ostringstream out;
@@ -65,28 +72,6 @@ void expectLoaded(const DeviceRoot& root, const std::string& expected) {
         loadDatabase(set, false, "i386");
         EXPECT_EQ(out.str() + recordsText(set), expected);
     }));
-}
-
-void makeFiles(const DeviceRoot& root, const Case& c) {
-    for (const auto& file : c.files) {
-        if (file.second == Dir) {
-            root.makeDir(file.first);
-        } else if (file.second == Fifo) {
-            root.makeDir(file.first.substr(0, file.first.rfind('/')));
-            mkfifo(root.path(file.first).c_str(), 0644);
-        } else {
-            root.writeFile(file.first, file.second);
-        }
-    }
-}
-
-Dependency dep(const std::string& name, Version min, Version max, int32_t priority = 0) {
-    Dependency d;
-    d.name = name;
-    d.min = min;
-    d.max = max;
-    d.priority = priority;
-    return d;
 }
 
 std::string image(const std::string& name, Version version, uint32_t buildTime) {
@@ -98,9 +83,9 @@ std::string fullImage() {
     Package dhcp("dhcp", 103310853, 1489000000);
     dhcp.note = "DHCP server";
     dhcp.arch = "powerpc";  // the database reader never asks for this part
-    dhcp.deps = {dep("system", 103310853, 0)};
-    dhcp.provides = {dep("dhcpd", 1, 2, -3)};
-    dhcp.conflicts = {dep("old", 0, 5)};
+    dhcp.deps = {{"system", 103310853, 0}};
+    dhcp.provides = {{"dhcpd", 1, 2, -3}};
+    dhcp.conflicts = {{"old", 0, 5}};
     PackageWriter writer;
     addPackageParts(writer, dhcp, {{"bin/dhcpd", "binary"}}, "opaque image");
     return writer.part(PartSignature, std::string(68, 's')).bytes();
@@ -112,167 +97,113 @@ std::string bundleWithCutMember() {
     bundle.isBundle = true;
     PackageWriter writer;
     addPackageParts(writer, bundle, {});
-    writer.list(PartBlockList, {dep("system", 0, 0)});
+    writer.list(PartBlockList, {{"system"}});
     return writer.part(PartPackageHeader, std::string(20, 'm')).bytes();
 }
 
-const Case MetaFileCases[] = {
-    {"version file alone: an enabled bundle",
-     {{Pdb + "system/version", "103310853 1489000000\n"}},
-     "system 103310853 1489000000 bundle none\n"},
-    {"lists split by any white space, files with and without a slash",
-     {{Pdb + "dhcp/version", "1 2"},
-      {Pdb + "dhcp/deps", "system 103310853 0\nppp\t1 2 routing\n3\n4"},
-      {Pdb + "dhcp/provides", "dhcpd 5 6 -1\nlease 0 0 2147483647\n"},
-      {Pdb + "dhcp/conflicts", "old 0 9\n"},
-      {Pdb + "dhcp/files", "bin/a\n/bin/b\n\nbin/a\nlib/with space"}},
-     "dhcp 1 2 none deps=system:103310853:0,ppp:1:2,routing:3:4 "
-     "provides=dhcpd:5:6:-1,lease:0:0:2147483647 conflicts=old:0:9 /bin/a /bin/b /lib/with "
-     "space\n"},
-    {"no version file", {{Pdb + "p/deps", "a 1 2\n"}}, "p 0 0 bundle uninstall deps=a:1:2\n"},
-    {"one number in version", {{Pdb + "p/version", "5\n"}}, "p 5 0 bundle uninstall\n"},
-    {"negative version", {{Pdb + "p/version", "-1 1"}}, "p 0 0 bundle uninstall\n"},
-    {"deps line with one number",
-     {{Pdb + "p/version", "1 2"}, {Pdb + "p/deps", "a 1 2\nb 5\n"}, {Pdb + "p/conflicts", "c 3 4"}},
-     "p 1 2 bundle uninstall deps=a:1:2 conflicts=c:3:4\n"},
-    {"provides without priority",
-     {{Pdb + "p/version", "1 2"}, {Pdb + "p/provides", "x 1 2\n"}},
-     "p 1 2 bundle uninstall\n"},
-    {"priority past 32 bits",
-     {{Pdb + "p/version", "1 2"}, {Pdb + "p/provides", "y 1 2 -2147483648\nx 1 2 2147483648"}},
-     "p 1 2 bundle uninstall provides=y:1:2:-2147483648\n"},
-    {"bundle file",
-     {{Pdb + "ppp/version", "1 2"}, {Pdb + "ppp/bundle", "norvale\n"}, {Pdb + "ppp/files", ""}},
-     "ppp 1 2 in=norvale:0:0 uninstall\n"},
-    {"entries in byte order, dot names skipped, a plain file",
-     {{Pdb + "b/version", "1 2"},
-      {Pdb + "a/version", "1 2"},
-      {Pdb + "C/version", "1 2"},
-      {Pdb + ".hidden/version", "1 2"},
-      {Pdb + "plain", "not a directory"}},
-     "C 1 2 bundle none\na 1 2 bundle none\nb 1 2 bundle none\nplain 0 0 bundle uninstall\n"},
-    {"a FIFO or a directory counts as missing",
-     {{Pdb + "p/version", Fifo}, {Pdb + "p/files", Dir}, {Pdb + "p/disabled", Fifo}},
-     "p 0 0 bundle uninstall\n"},
-    {"overlong words and lines are cut",
-     {{Pdb + "p/version", "1 2"},
-      {Pdb + "p/deps", std::string(100000, 'n') + " 1 2"},
-      {Pdb + "p/files", std::string(100000, 'f') + "\nbin/x"}},
-     nullptr},
-};
+// Files of a case: "path=content; ..." with paths below the database ("/" first: below the
+// root) and "\n", "\t" in contents. Images: <image NAME VERSION TIME>, <full>, <cut bundle>.
+Files parseFiles(const std::string& text) {
+    Files files;
+    for (const std::string& file : fields(text, ';')) {
+        size_t equals = file.find('=');
+        std::string path = file.substr(0, equals), content = file.substr(equals + 1);
+        for (size_t at = 0; (at = content.find('\\', at)) != std::string::npos; ++at)
+            content.replace(at, 2, content[at + 1] == 'n' ? "\n" : "\t");
+        std::istringstream words(content);
+        std::string kind, name;
+        Version version = 0;
+        uint32_t buildTime = 0;
+        words >> kind >> name >> version >> buildTime;
+        if (kind == "<image")
+            content = image(name, version, buildTime);
+        else if (content == "<full>")
+            content = fullImage();
+        else if (content == "<cut bundle>")
+            content = bundleWithCutMember();
+        files.push_back({path[0] == '/' ? path.substr(1) : Pdb + path, content});
+    }
+    return files;
+}
 
 }  // namespace
 
-TEST(DatabaseReaderTest, MetaFiles) {
-    for (const Case& c : MetaFileCases) {
-        SCOPED_TRACE(c.what);
-        DeviceRoot root;
-        makeFiles(root, c);
-        expectLoaded(root, c.records ? c.records
-                                     : "p 1 2 none deps=" + std::string(255, 'n') +
-                                           ":1:2 /bin/x /" + std::string(4096, 'f') + "\n");
+// what | files | loaded records, ";" between them
+TEST(DatabaseReaderTest, MetaFilesAndImages) {
+    for (const std::string& line : fields(R"(
+        version file alone: an enabled bundle | system/version=103310853 1489000000\n | system 103310853 1489000000 bundle none
+        lists split by any white space, files with and without a slash | dhcp/version=1 2; dhcp/deps=system 103310853 0\nppp\t1 2 routing\n3\n4; dhcp/provides=dhcpd 5 6 -1\nlease 0 0 2147483647\n; dhcp/conflicts=old 0 9\n; dhcp/files=bin/a\n/bin/b\n\nbin/a\nlib/with space | dhcp 1 2 none deps=system:103310853:0,ppp:1:2,routing:3:4 provides=dhcpd:5:6:-1,lease:0:0:2147483647 conflicts=old:0:9 /bin/a /bin/b /lib/with space
+        broken version files | a/deps=a 1 2\n; b/version=5\n; c/version=-1 1 | a 0 0 bundle uninstall deps=a:1:2; b 5 0 bundle uninstall; c 0 0 bundle uninstall
+        broken list lines | p/version=1 2; p/deps=a 1 2\nb 5\n; p/conflicts=c 3 4; q/version=1 2; q/provides=x 1 2\n; r/version=1 2; r/provides=y 1 2 -2147483648\nx 1 2 2147483648 | p 1 2 bundle uninstall deps=a:1:2 conflicts=c:3:4; q 1 2 bundle uninstall; r 1 2 bundle uninstall provides=y:1:2:-2147483648
+        bundle file | ppp/version=1 2; ppp/bundle=norvale\n; ppp/files= | ppp 1 2 in=norvale:0:0 uninstall
+        entries in byte order, dot names skipped, a plain file | b/version=1 2; a/version=1 2; C/version=1 2; .hidden/version=1 2; plain=not a directory | C 1 2 bundle none; a 1 2 bundle none; b 1 2 bundle none; plain 0 0 bundle uninstall
+        a FIFO or a directory counts as missing | p/version=<fifo>; p/files=<dir>; p/disabled=<fifo> | p 0 0 bundle uninstall
+        placeholder reads no schedule | hold/version=4294967295 4294967295\n; hold/disabled=user\n; /ram/pdb/hold/schedule=uninstall\n | hold 4294967295 4294967295 disabled user bundle none
+        no database | =<gone>; /rw/pckg/.images/dhcp=<image dhcp 1 2> | WARNING: could not open repo
+        an image describes the package; its state files are read, not its meta files | dhcp/image=<full>; dhcp/version=1 2; dhcp/disabled=auto | dhcp 103310853 1489000000 disabled none deps=system:103310853:0 provides=dhcpd:1:2:-3 conflicts=old:0:5 note=DHCP server arch=i386
+        images of both places, names other than the directory's | ppp/=<dir>; /rw/pckg/.images/ppp=<image ppp 3 4>; /rw/pckg/.images/orphan=<image orphan 1 1>; dir1/image=<image other 5 6>; both/image=<image both 7 8>; /rw/pckg/.images/both=<image both 9 9> | both 7 8 none arch=i386; other 5 6 none arch=i386; both 9 9 none arch=i386; ppp 3 4 none arch=i386; dir1 0 0 bundle uninstall
+        a member cut short ends the members | norvale/image=<cut bundle> | norvale 7 100 bundle none arch=i386
+        a FIFO is no image | p/image=<fifo>; p/version=1 2 | p 1 2 bundle none
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        SCOPED_TRACE(f[0]);
+        std::string records;
+        for (const std::string& record : fields(f[2], ';'))
+            records += record + "\n";
+        expectLoaded(parseFiles(f[1]), records);
     }
+    const std::string word(100000, 'n'), path(100000, 'f');
+    expectLoaded({{Pdb + "p/version", "1 2"},
+                  {Pdb + "p/deps", word + " 1 2"},
+                  {Pdb + "p/files", path + "\nbin/x"}},
+                 "p 1 2 none deps=" + word.substr(0, 255) + ":1:2 /bin/x /" + path.substr(0, 4096) +
+                     "\n");  // overlong words and lines are cut
 }
 
 TEST(DatabaseReaderTest, StateAndScheduleFiles) {
-    const std::string dir = Pdb + "web_proxy.x/";
-    const std::string schedule = "ram/pdb/webproxyx/schedule";
-    const Case cases[] = {
-        {"disabled auto", {{dir + "disabled", "auto\n"}}, "disabled none"},
-        {"disabled user", {{dir + "disabled", "user\n"}}, "disabled user none"},
-        {"disabled empty", {{dir + "disabled", ""}}, "disabled user none"},
-        {"disabled beats enabled",
-         {{dir + "disabled", "auto"}, {dir + "enabled", "user"}},
-         "disabled none"},
-        {"enabled", {{dir + "enabled", ""}}, "user none"},
-        {"enable", {{schedule, "enable\n"}}, "user enable"},
-        {"disable", {{schedule, "disable"}}, "user disable"},
-        {"first word only", {{schedule, " uninstall extra\n"}}, "uninstall"},
-        {"capital letter", {{schedule, "Enable\n"}}, "none"},
-        {"empty schedule", {{schedule, ""}}, "none"},
-        {"unsafe directory name", {{"ram/pdb/web_proxy.x/schedule", "enable"}}, "none"},
+    const std::string dir = Pdb + "web_proxy.x/", schedule = "ram/pdb/webproxyx/schedule";
+    const std::pair<Files, const char*> cases[] = {
+        {{{dir + "disabled", "auto\n"}}, "disabled none"},
+        {{{dir + "disabled", "user\n"}}, "disabled user none"},
+        {{{dir + "disabled", ""}}, "disabled user none"},
+        {{{dir + "disabled", "auto"}, {dir + "enabled", "user"}}, "disabled none"},
+        {{{dir + "enabled", ""}}, "user none"},
+        {{{schedule, "enable\n"}}, "user enable"},
+        {{{schedule, "disable"}}, "user disable"},
+        {{{schedule, " uninstall extra\n"}}, "uninstall"},  // the first word only
+        {{{schedule, "Enable\n"}}, "none"},
+        {{{schedule, ""}}, "none"},
+        {{{"ram/pdb/web_proxy.x/schedule", "enable"}}, "none"},  // an unsafe directory name
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeviceRoot root;
-        root.writeFile(dir + "version", "1 2");
-        root.writeFile(dir + "files", "");
-        makeFiles(root, c);
-        expectLoaded(root, std::string("web_proxy.x 1 2 ") + c.records + "\n");
-    }
-}
-
-TEST(DatabaseReaderTest, PlaceholderReadsNoSchedule) {
-    DeviceRoot root;
-    root.writeFile(Pdb + "hold/version", "4294967295 4294967295\n");
-    root.writeFile(Pdb + "hold/disabled", "user\n");
-    root.writeFile("ram/pdb/hold/schedule", "uninstall\n");
-    expectLoaded(root, "hold 4294967295 4294967295 disabled user bundle none\n");
-}
-
-TEST(DatabaseReaderTest, MissingDatabaseWarnsAndLoadsNothing) {
-    DeviceRoot root;
-    rmdir(root.path(Pdb).c_str());
-    root.writeFile("rw/pckg/.images/dhcp", image("dhcp", 1, 2));
-    expectLoaded(root, "WARNING: could not open repo\n");
-}
-
-TEST(DatabaseReaderTest, StoredImages) {
-    const Case cases[] = {
-        {"an image describes the package; its meta files are not read, its state files are",
-         {{Pdb + "dhcp/image", fullImage()},
-          {Pdb + "dhcp/version", "1 2"},
-          {Pdb + "dhcp/disabled", "auto"}},
-         "dhcp 103310853 1489000000 disabled none deps=system:103310853:0 provides=dhcpd:1:2:-3 "
-         "conflicts=old:0:5 note=DHCP server arch=i386\n"},
-        {"images of both places, names other than the directory's",
-         {{Pdb + "ppp/", Dir},
-          {"rw/pckg/.images/ppp", image("ppp", 3, 4)},
-          {"rw/pckg/.images/orphan", image("orphan", 1, 1)},
-          {Pdb + "dir1/image", image("other", 5, 6)},
-          {Pdb + "both/image", image("both", 7, 8)},
-          {"rw/pckg/.images/both", image("both", 9, 9)}},
-         "both 7 8 none arch=i386\nother 5 6 none arch=i386\nboth 9 9 none arch=i386\n"
-         "ppp 3 4 none arch=i386\ndir1 0 0 bundle uninstall\n"},
-        {"a member cut short ends the members",
-         {{Pdb + "norvale/image", bundleWithCutMember()}},
-         "norvale 7 100 bundle none arch=i386\n"},
-        {"a FIFO is no image",
-         {{Pdb + "p/image", Fifo}, {Pdb + "p/version", "1 2"}},
-         "p 1 2 bundle none\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeviceRoot root;
-        makeFiles(root, c);
-        expectLoaded(root, c.records);
+    for (auto [files, records] : cases) {
+        SCOPED_TRACE(records);
+        files.insert(files.end(), {{dir + "version", "1 2"}, {dir + "files", ""}});
+        expectLoaded(files, std::string("web_proxy.x 1 2 ") + records + "\n");
     }
 }
 
 TEST(DatabaseReaderTest, UnreadableImagesFallBackToMetaFiles) {
+    auto bundleOf = [](const char* name, std::vector<const char*> members) {
+        PackageWriter writer;
+        writer.header(Package(name, 1, 1), PartBundleHeader);
+        for (const char* member : members)
+            writer.header(Package(member, 1, 1));
+        return writer.bytes();
+    };
     const std::string images[] = {
         PackageWriter(0x12345678).header(Package("x", 1, 1)).bytes(),
         "",
         PackageWriter().part(PartNote, "n").header(Package("x", 1, 1)).bytes(),
         PackageWriter().part(PartPackageHeader, std::string(20, 'x')).bytes(),
         // Names that would build paths outside the database for an uninstall.
-        PackageWriter().header(Package("../../victim", 1, 1)).bytes(),
-        PackageWriter().header(Package("a b", 1, 1)).bytes(),
-        PackageWriter().header(Package("..", 1, 1)).bytes(),
-        PackageWriter()
-            .header(Package("x/y", 1, 1), PartBundleHeader)
-            .header(Package("m", 1, 1))
-            .bytes(),
-        PackageWriter()
-            .header(Package("b", 1, 1), PartBundleHeader)
-            .header(Package("m", 1, 1))
-            .header(Package("../m", 1, 1))
-            .bytes(),
+        image("../../victim", 1, 1),
+        image("a b", 1, 1),
+        image("..", 1, 1),
+        bundleOf("x/y", {"m"}),
+        bundleOf("b", {"m", "../m"}),
     };
-    for (const std::string& bytes : images) {
-        DeviceRoot root;
-        root.writeFile(Pdb + "p/image", bytes);
-        root.writeFile(Pdb + "p/version", "103310853 9\n");
-        expectLoaded(root, "p 103310853 9 bundle none\n");
-    }
+    for (const std::string& bytes : images)
+        expectLoaded({{Pdb + "p/image", bytes}, {Pdb + "p/version", "103310853 9\n"}},
+                     "p 103310853 9 bundle none\n");
 }

@@ -33,15 +33,17 @@ void makeWebPackage(InstalledPackage& p) {
     p.userForced = true;
 }
 
+// Files of an earlier version of the entry.
+const std::pair<const char*, const char*> Leftovers[] = {
+    {"provides", "x 0 0 0\n"}, {"conflicts", "y 0 0\n"}, {"bundle", "b\n"},
+    {"files", "bin/old\n"},    {"disabled", "auto\n"},   {"image", "i"}};
+
 }  // namespace
 
 TEST(DatabaseWriterTest, WriteEntryWritesMetaAndStateFiles) {
-    struct Case {
-        bool lists, isBundle, keepImage, disabled;
-        std::string expected;
-    };
     const std::string version = "version=103310853 1489000000\n|", files = "files=bin/a\nlib/b\n|";
-    const Case cases[] = {
+    // lists, isBundle, keepImage, disabled | the entry afterwards
+    const std::tuple<bool, bool, bool, bool, std::string> cases[] = {
         {true, false, false, false,
          "bundle=bund\n|conflicts=old 0 5\n|deps=base 1 0\n|enabled=user\n|" + files +
              "image=i|provides=proxy 1 2 -1\n|" + version},
@@ -53,48 +55,28 @@ TEST(DatabaseWriterTest, WriteEntryWritesMetaAndStateFiles) {
         {true, false, true, true,
          "bundle=b\n|conflicts=y 0 0\n|disabled=user\n|" + files + "image=i|provides=x 0 0 0\n|"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [lists, isBundle, keepImage, disabled, expected] : cases) {
         DeviceRoot root;
-        for (const char* leftover : {"provides=x 0 0 0\n", "conflicts=y 0 0\n", "bundle=b\n",
-                                     "files=bin/old\n", "disabled=auto\n", "image=i"}) {
-            std::string text = leftover;
-            root.writeFile(Dir + text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
-        }
+        for (const auto& [name, text] : Leftovers)
+            root.writeFile(Dir + name, text);
         EXPECT_TRUE(runInRoot(root.root(), [&] {
             PackageSet set;
             InstalledPackage package;
             makeWebPackage(package);
-            if (!c.lists) {
+            if (!lists) {
                 package.provides.clear();
                 package.conflicts.clear();
                 package.bundle = {};
             }
-            package.isBundle = c.isBundle;
-            package.keepImage = c.keepImage;
-            package.disabled = c.disabled;
+            package.isBundle = isBundle;
+            package.keepImage = keepImage;
+            package.disabled = disabled;
             Manifest manifest;
             EXPECT_TRUE(writeEntry(set, package, manifest));
             manifest.commit(false);
-            EXPECT_EQ(directoryText(Dir), c.expected);
+            EXPECT_EQ(directoryText(Dir), expected);
         }));
     }
-}
-
-TEST(DatabaseWriterTest, DisableThenEnableChangesStateFiles) {
-    DeviceRoot root;
-    root.writeFile(Dir + "enabled", "user\n");
-    EXPECT_TRUE(runInRoot(root.root(), [] {
-        InstalledPackage package("web");
-        for (bool disable : {true, false}) {
-            package.action = disable ? ScheduledAction::Disable : ScheduledAction::Enable;
-            Manifest manifest;
-            (disable ? writeDisabled : writeEnabled)(package, manifest);
-            manifest.commit(false);
-            EXPECT_EQ(package.disabled, disable);
-            EXPECT_EQ(package.action, ScheduledAction::None);
-            EXPECT_EQ(directoryText(Dir), disable ? "disabled=auto\n|" : "");
-        }
-    }));
 }
 
 TEST(DatabaseWriterTest, FullFlashWhileWritingDepsIsReported) {

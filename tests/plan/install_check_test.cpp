@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/device_root.h"
 #include "support/package_table.h"
 
 namespace {
@@ -69,23 +68,5 @@ TEST(InstallCheckTest, ConditionsAndTheFirstUntoleratedMessage) {
         EXPECT_EQ(checkInstall(set, *offered, flagsOf(f[2]), &limits), flagsOf(f[4])) << line;
         EXPECT_EQ(logText(set), f.size() > 5 ? f[5] : "") << line;
         EXPECT_EQ(describeSet(set), before) << line;
-    }
-}
-
-// Without the flash driver, or with something that is no driver in its place, there is
-// no lowest version; without an MTD device the erase blocks count as small.
-TEST(InstallCheckTest, MissingOrForeignFlashDevicesSetNoLimit) {
-    DeviceRoot root;
-    for (int foreign = 0; foreign < 2; ++foreign) {
-        if (foreign) {
-            root.writeFile("dev/flash", std::string(8, '\xff'));
-            root.writeFile("dev/mtd0", std::string(64, '\xff'));
-        }
-        EXPECT_TRUE(runInRoot(root.root(), [] {
-            TestSet set;
-            EXPECT_EQ(lowestSystemVersion(), 0u);
-            EXPECT_EQ(checkInstall(set, *parseCandidate("system 0.1"), 0), 0u);
-            EXPECT_TRUE(set.log.empty());
-        }));
     }
 }

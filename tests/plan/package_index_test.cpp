@@ -14,26 +14,21 @@ namespace {
 // Records named from a small alphabet, with random versions, states and lists that
 // reuse the same names.
 void fillRandomly(PackageSet& set, std::mt19937& random) {
-    const char* names[] = {"a", "b", "c", "d", "e"};
-    auto pick = [&](int count) { return random() % count; };
+    auto pick = [&](int count) { return int(random() % count); };
+    auto name = [&] { return std::string(1, "abcde"[pick(5)]); };
     auto entry = [&] {
-        std::string text = names[pick(5)];
+        std::string text = name();
         if (pick(3) == 0)
             text += "@" + std::to_string(1 + pick(3)) + ".0.." + std::to_string(2 + pick(3)) + ".0";
-        return text + ":" + std::to_string(int(pick(5)) - 2);
+        return text + ":" + std::to_string(pick(5) - 2);
     };
     for (int i = 0; i < 12; ++i) {
-        std::string record = std::string(names[pick(5)]) + " " + std::to_string(1 + pick(4)) + ".0";
+        std::string record = name() + " " + std::to_string(1 + pick(4)) + ".0";
         record += pick(4) == 0 ? " disabled" : "";
         record += pick(8) == 0 ? " placeholder" : "";
-        record += " deps=" + entry() + " provides=" + entry() + "," + entry();
-        record += " conflicts=" + entry();
-        addPackages(set, record);
+        addPackages(set, record + " deps=" + entry() + " provides=" + entry() + "," + entry() +
+                             " conflicts=" + entry());
     }
-}
-
-bool holds(const Positions& positions, size_t position) {
-    return std::binary_search(positions.begin(), positions.end(), position);
 }
 
 }  // namespace
@@ -56,9 +51,12 @@ TEST(PackageIndexTest, AnswersMatchTheScanningLookups) {
             Positions displaced = index.mayBeDisplacedBy(first);
             Positions displacers = index.mayDisplace(first);
             for (size_t b = 0; b < set.packages.size(); ++b) {
-                EXPECT_TRUE(!conflictsWith(first, *set.packages[b]) || holds(displaced, b))
+                const InstalledPackage& second = *set.packages[b];
+                EXPECT_TRUE(!conflictsWith(first, second) ||
+                            std::binary_search(displaced.begin(), displaced.end(), b))
                     << round << ": " << a << " displaces " << b;
-                EXPECT_TRUE(!conflictsWith(*set.packages[b], first) || holds(displacers, b))
+                EXPECT_TRUE(!conflictsWith(second, first) ||
+                            std::binary_search(displacers.begin(), displacers.end(), b))
                     << round << ": " << b << " displaces " << a;
             }
         }

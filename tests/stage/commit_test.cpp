@@ -37,39 +37,33 @@ TEST(CommitTest, RemovalsAndLinksBeforeMoves) {
     }));
 }
 
+// A copy that runs out of room leaves the old target whole and no partial file behind.
 TEST(CommitTest, MoveAcrossFileSystemsCopies) {
     DeviceRoot root;
-    root.writeFile("flash/bin/kept", "old", 0700);
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"ram", "size=1m"}}, [] {
+    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=1m"}}, [] {
         umask(022);
+        mkdir("/flash/bin", 0755);
+        putFile("/flash/bin/kept", "old", 0700);
+        putFile("/flash/lib.so", "old library");
         putFile("/ram/new", "fresh", 0777);
         putFile("/ram/replacement", "replacement", 0777);
+        putFile("/ram/lib.so", std::string(200000, 'n'));
         // Left half-written by a commit that was cut short: the next copy replaces it.
         putFile("/flash/bin/.kept.partial", "repl", 0600);
         Manifest manifest;
         manifest.stageMove("/ram/new", "/flash/bin/new");
         manifest.stageMove("/ram/replacement", "/flash/bin/kept");
+        manifest.stageRemove("/flash//lib.so");
+        manifest.stageMove("/ram/lib.so", "/flash/lib.so");
         manifest.commit(false);
         EXPECT_EQ(fileText("/flash/bin/new"), "fresh");
         EXPECT_EQ(permissionsOf("/flash/bin/new"), 0755u);
         EXPECT_EQ(fileText("/flash/bin/kept"), "replacement");
         EXPECT_EQ(permissionsOf("/flash/bin/kept"), 0700u);
-        EXPECT_EQ(directoryNames("/flash/bin"), (std::set<std::string>{"kept", "new"}));
-        EXPECT_EQ(directoryNames("/ram"), (std::set<std::string>{"new", "replacement"}));
-    }));
-}
-
-TEST(CommitTest, CopyThatRunsOutOfRoomLeavesOldTargetWhole) {
-    DeviceRoot root;
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=1m"}}, [] {
-        putFile("/flash/lib.so", "old library");
-        putFile("/ram/lib.so", std::string(200000, 'n'));
-        Manifest manifest;
-        manifest.stageRemove("/flash//lib.so");
-        manifest.stageMove("/ram/lib.so", "/flash/lib.so");
-        manifest.commit(false);
         EXPECT_EQ(fileText("/flash/lib.so"), "old library");
-        EXPECT_EQ(directoryNames("/flash"), std::set<std::string>{"lib.so"});
+        EXPECT_EQ(directoryNames("/flash/bin"), (std::set<std::string>{"kept", "new"}));
+        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"bin", "lib.so"}));
+        EXPECT_EQ(directoryNames("/ram"), (std::set<std::string>{"lib.so", "new", "replacement"}));
     }));
 }
 

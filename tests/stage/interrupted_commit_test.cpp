@@ -3,17 +3,15 @@
 // installed files must never be torn or missing, and committing again must finish the
 // job exactly as an uninterrupted commit does.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <string>
-#include <vector>
+#include <tuple>
 
-#include "pkgwriter/signer.h"
-#include "support/device_root.h"
+#include "support/packages.h"
 
 #ifndef INTERRUPT_LIBRARY
 #define INTERRUPT_LIBRARY ""
@@ -25,55 +23,38 @@ namespace fs = std::filesystem;
 
 constexpr int InterruptedStatus = 99;  // the exit status the preloaded library ends with
 const char PreloadInside[] = "/.test-bin/libinterrupt_after.so";
-const char* const DevelopmentSigningKey =
-    "3a5967559c2af691bbeaa38ca08cfbc282ed1e494848e3a5f78f788a060bde9f";
 
-// What a path of the device holds: its kind, permission bits and content (a link's
-// target). Directories are compared only after a finished commit.
-struct Entry {
-    char kind;  // 'f' file, 'l' link, 'd' directory
-    unsigned mode;
-    std::string content;
-    bool operator==(const Entry& other) const {
-        return kind == other.kind && mode == other.mode && content == other.content;
-    }
-    bool operator!=(const Entry& other) const { return !(*this == other); }
-};
+// What a path holds: kind ('f', 'l', 'd'), permission bits, content or link target.
+using Entry = std::tuple<char, unsigned, std::string>;
 using Tree = std::map<std::string, Entry>;
 
 Tree deviceTree(const DeviceRoot& root) {
     Tree tree;
     for (const char* top : {"flash", "rw"}) {
         for (const auto& item : fs::recursive_directory_iterator(root.path(top))) {
-            std::string relative = item.path().string().substr(root.root().size() + 1);
+            std::string path = item.path().string().substr(root.root().size() + 1);
             struct stat st;
             lstat(item.path().c_str(), &st);
+            unsigned mode = st.st_mode & 07777;
             if (S_ISLNK(st.st_mode))
-                tree[relative] = {'l', 0, root.linkTarget(relative)};
-            else if (S_ISDIR(st.st_mode))
-                tree[relative] = {'d', unsigned(st.st_mode & 07777), ""};
+                tree[path] = {'l', 0, root.linkTarget(path)};
             else
-                tree[relative] = {'f', unsigned(st.st_mode & 07777), root.readFile(relative)};
+                tree[path] = S_ISDIR(st.st_mode) ? Entry{'d', mode, ""}
+                                                 : Entry{'f', mode, root.readFile(path)};
         }
     }
     return tree;
 }
 
-// Empties the device's file systems (the mount points stay) and fills them from store.
-void restoreDevice(const DeviceRoot& root, const std::string& store) {
+// Makes the device's file systems under to hold what those under from hold.
+void copyDevice(const std::string& from, const std::string& to) {
     for (const char* top : {"flash", "ram", "rw"}) {
-        for (const auto& item : fs::directory_iterator(root.path(top)))
+        fs::create_directories(to + "/" + top);
+        for (const auto& item : fs::directory_iterator(to + "/" + top))
             fs::remove_all(item.path());
-        fs::copy(store + "/" + top, root.path(top),
+        fs::copy(from + "/" + top, to + "/" + top,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
-}
-
-void saveDevice(const DeviceRoot& root, const std::string& store) {
-    fs::create_directories(store);
-    for (const char* top : {"flash", "ram", "rw"})
-        fs::copy(root.path(top), store + "/" + top,
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
 // A file that a copy across file systems leaves beside its target while it is written.
@@ -82,136 +63,111 @@ bool isPartialCopy(const std::string& path) {
     return name.size() > 9 && name[0] == '.' && name.compare(name.size() - 8, 8, ".partial") == 0;
 }
 
-// Every file holds a whole version, the old or the new one; none that both versions
-// have is missing.
+// Every file holds a whole version, the old or the new one; none that both have is missing.
 void expectWholeFiles(const Tree& before, const Tree& after, const Tree& cut, int call) {
     for (const auto& [path, entry] : cut) {
-        if (entry.kind == 'd' || isPartialCopy(path))
+        if (std::get<0>(entry) == 'd' || isPartialCopy(path))
             continue;
-        auto old = before.find(path);
-        auto fresh = after.find(path);
-        bool whole = (old != before.end() && old->second == entry) ||
-                     (fresh != after.end() && fresh->second == entry);
-        EXPECT_TRUE(whole) << "interrupted at call " << call << ": " << path << " holds \""
-                           << entry.content << "\" (mode " << std::oct << entry.mode << ")";
+        auto old = before.find(path), fresh = after.find(path);
+        EXPECT_TRUE((old != before.end() && old->second == entry) ||
+                    (fresh != after.end() && fresh->second == entry))
+            << "interrupted at call " << call << ": " << path << " holds \"" << std::get<2>(entry)
+            << "\" (mode " << std::oct << std::get<1>(entry) << ")";
     }
-    for (const auto& [path, entry] : before) {
-        if (entry.kind != 'd' && after.count(path) != 0) {
-            EXPECT_EQ(cut.count(path), 1u)
-                << "interrupted at call " << call << ": " << path << " is missing";
-        }
-    }
+    for (const auto& [path, entry] : before)
+        EXPECT_TRUE(std::get<0>(entry) == 'd' || after.count(path) == 0 || cut.count(path) == 1)
+            << "interrupted at call " << call << ": " << path << " is missing";
 }
 
-class InterruptedCommitTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (std::string(INTERRUPT_LIBRARY).empty())
-            GTEST_SKIP() << "the interruption library is preloaded only into a native, "
-                            "dynamically linked build without sanitizers";
-        std::string error;
-        ASSERT_TRUE(loadSignerKeys(signer, sourcePath("keys/development-ed25519.seed"),
-                                   sourcePath("keys/development-legacy.secret"), error))
-            << error;
-        if (hexText(signer.ed25519PublicKey(), 32) != DevelopmentSigningKey)
-            GTEST_SKIP() << "this build has its own public keys";
-    }
+std::string package(const char* name, Version version, uint32_t flags,
+                    const std::vector<FileEntry>& files, const std::string& image = "") {
+    PackageSpec made = spec(name, version, files, flags);
+    made.image = image;
+    return packageFile(made);
+}
 
-    // A signed package file; flags 1 marks the boot image.
-    std::string package(const std::string& name, Version version, uint32_t flags,
-                        const std::vector<FileEntry>& files, const std::string& image = "") {
-        Package record(name, version, 1700000000);
-        record.flags = flags;
-        std::string file;
-        EXPECT_TRUE(buildSignedPackage(file, record, files, image, DigestKind::Sha256,
-                                       SignatureKind::Both, signer));
-        return file;
+// Installed: webtool, dns and legacy described by meta files, and the system package
+// whose stored file is the boot image.
+void installOldSystem(const DeviceRoot& root) {
+    const std::string db = "flash/var/pdb/";
+    const std::pair<const char*, std::vector<const char*>> installed[] = {
+        {"webtool", {"bin/webtool", "etc/webtool.conf", "share/webtool/old-doc"}},
+        {"dns", {"bin/dns", "lib/libdns.so"}},
+        {"legacy", {"bin/legacy", "share/legacy/data"}},
+    };
+    for (const auto& [name, files] : installed) {
+        root.writeFile(db + name + "/version", "118449664 1600000000\n");
+        root.writeFile(db + name + "/deps", "");
+        std::string list;
+        for (const char* file : files) {
+            list += std::string(file) + "\n";
+            bool program = std::string(file).rfind("bin/", 0) == 0;
+            root.writeFile(std::string("flash/") + file, std::string("old ") + file,
+                           program ? 0755 : 0644);
+        }
+        root.writeFile(db + name + "/files", list);
     }
+    root.writeFile("flash/bootimage", package("system", 0x07106600, FlagBootImage, {}, "old"));
+    root.makeDir(db + "system");
+    ASSERT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
+}
 
-    // Installed: webtool, dns and legacy described by meta files, and the system package
-    // whose stored file is the boot image.
-    void installOldSystem() {
-        const std::string db = "flash/var/pdb/";
-        const std::string v715 = "118449664 1600000000\n";
-        root.writeFile(db + "webtool/version", v715);
-        root.writeFile(db + "webtool/deps", "");
-        root.writeFile(db + "webtool/files",
-                       "bin/webtool\netc/webtool.conf\nshare/webtool/old-doc\n");
-        root.writeFile("flash/bin/webtool", "old webtool", 0755);
-        root.writeFile("flash/etc/webtool.conf", "old conf");
-        root.writeFile("flash/share/webtool/old-doc", "old doc");
-        root.writeFile(db + "dns/version", v715);
-        root.writeFile(db + "dns/deps", "");
-        root.writeFile(db + "dns/files", "bin/dns\nlib/libdns.so\n");
-        root.writeFile("flash/bin/dns", "old dns", 0755);
-        root.writeFile("flash/lib/libdns.so", "dns library");
-        root.writeFile(db + "legacy/version", v715);
-        root.writeFile(db + "legacy/deps", "");
-        root.writeFile(db + "legacy/files", "bin/legacy\nshare/legacy/data\n");
-        root.writeFile("flash/bin/legacy", "legacy", 0755);
-        root.writeFile("flash/share/legacy/data", "legacy data");
-        root.writeFile("flash/bootimage",
-                       package("system", 0x07106600, FlagBootImage, {}, "old kernel"));
-        root.makeDir(db + "system");
-        ASSERT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
-    }
+// Waiting in the download directory: webtool (files replaced, added, dropped, one
+// empty), dns (one file unchanged), system (a boot image of several copy blocks) and
+// vpn, new, keeping its image. legacy is scheduled for uninstalling.
+void offerUpgrade(const DeviceRoot& root) {
+    const std::string download = "rw/pckg/.download/";
+    const Version next = 0x07106601;
+    root.writeFile(download + "webtool.npk", package("webtool", next, 0,
+                                                     {{"bin/webtool", "new webtool", 0100755},
+                                                      {"etc/webtool.conf", "new conf"},
+                                                      {"share/webtool/new-doc", "new doc"},
+                                                      {"etc/webtool.d/empty", ""}}));
+    root.writeFile(download + "dns.npk", package("dns", next, 0,
+                                                 {{"bin/dns", "new dns", 0100755},
+                                                  {"lib/libdns.so", "old lib/libdns.so"}}));
+    root.writeFile(download + "vpn.npk",
+                   package("vpn", next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image"));
+    std::string kernel;
+    for (int i = 0; kernel.size() < 40000; ++i)
+        kernel += "kernel block " + std::to_string(i) + "\n";
+    root.writeFile(download + "system.npk",
+                   package("system", next, FlagBootImage, {{"boot/kernel", "new"}}, kernel));
+    root.writeFile("ram/pdb/legacy/schedule", "uninstall\n");
+}
 
-    // Waiting in the download directory, on a file system of its own: upgrades of
-    // webtool (files replaced, added, dropped, one empty), dns and system (the boot image,
-    // a file of several copy blocks), and vpn, new, kept as its database image. legacy is
-    // scheduled for uninstalling.
-    void offerUpgrade() {
-        const std::string download = "rw/pckg/.download/";
-        root.writeFile(download + "webtool.npk", package("webtool", 0x07106601, 0,
-                                                         {{"bin/webtool", "new webtool", 0100755},
-                                                          {"etc/webtool.conf", "new conf"},
-                                                          {"share/webtool/new-doc", "new doc"},
-                                                          {"etc/webtool.d/empty", ""}}));
-        root.writeFile(download + "dns.npk", package("dns", 0x07106601, 0,
-                                                     {{"bin/dns", "new dns", 0100755},
-                                                      {"lib/libdns.so", "dns library"}}));
-        root.writeFile(download + "vpn.npk",
-                       package("vpn", 0x07106601, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image"));
-        std::string kernel;
-        for (int i = 0; kernel.size() < 40000; ++i)
-            kernel += "kernel block " + std::to_string(i) + "\n";
-        root.writeFile(download + "system.npk", package("system", 0x07106601, FlagBootImage,
-                                                        {{"boot/kernel", "new kernel"}}, kernel));
-        root.writeFile("ram/pdb/legacy/schedule", "uninstall\n");
-    }
+}  // namespace
 
+TEST(InterruptedCommitTest, EveryInterruptionLeavesWholeFilesAndCommittingAgainFinishes) {
+    if (std::string(INTERRUPT_LIBRARY).empty())
+        GTEST_SKIP() << "the interruption library is preloaded only into a native, "
+                        "dynamically linked build without sanitizers";
+    REQUIRE_DEVELOPMENT_KEYS();
+    DeviceRoot root, store;
+    installOldSystem(root);
+    root.makeDir(".test-bin");
+    fs::copy_file(INTERRUPT_LIBRARY, root.path(PreloadInside));
     // "--commit" with the library preloaded; it ends the process at call limit (0: never).
-    RunResult commitUpTo(int limit) {
+    auto commitUpTo = [&](int limit) {
         return root.runInside({"--commit"}, "",
                               {std::string("LD_PRELOAD=") + PreloadInside,
                                "INTERRUPT_AFTER_CALLS=" + std::to_string(limit)});
-    }
-
-    Signer signer;
-    DeviceRoot root;
-    DeviceRoot store;
-};
-
-TEST_F(InterruptedCommitTest, EveryInterruptionLeavesWholeFilesAndCommittingAgainFinishes) {
-    installOldSystem();
-    root.makeDir(".test-bin");
-    fs::copy_file(INTERRUPT_LIBRARY, root.path(PreloadInside));
+    };
     // /ram and /rw are file systems of their own, so that files cross into /flash by copy.
     bool held = runWithMounts(root.root(), {{"ram", "size=4m"}, {"rw", "size=4m"}}, [&] {
-        offerUpgrade();
+        offerUpgrade(root);
         RunResult saved = root.runOnRoot({"--safe"}, "", {"bootimage="});
         ASSERT_EQ(saved.status, 0) << saved.out << saved.err;
         ASSERT_TRUE(root.exists("ram/MANIFEST")) << saved.out;
-        saveDevice(root, store.path("saved"));
+        copyDevice(root.root(), store.path("saved"));
         Tree before = deviceTree(root);
 
         RunResult whole = commitUpTo(0);
         ASSERT_EQ(whole.status, 0) << whole.err;
         int calls = 0;
-        ASSERT_EQ(sscanf(whole.err.substr(whole.err.rfind("mutating calls:")).c_str(),
-                         "mutating calls: %d", &calls),
-                  1)
-            << whole.err;
+        size_t count = whole.err.rfind("mutating calls:");
+        ASSERT_NE(count, std::string::npos) << whole.err;
+        ASSERT_EQ(sscanf(whole.err.c_str() + count, "mutating calls: %d", &calls), 1);
         Tree after = deviceTree(root);
         ASSERT_EQ(root.readFile("flash/bin/webtool"), "new webtool");
         ASSERT_FALSE(root.exists("flash/share/webtool/old-doc"));
@@ -223,8 +179,8 @@ TEST_F(InterruptedCommitTest, EveryInterruptionLeavesWholeFilesAndCommittingAgai
         ASSERT_GT(calls, 20);
 
         int halfway = 0;  // interruptions that left neither the old nor the new tree
-        for (int call = 1; call <= calls; ++call) {
-            restoreDevice(root, store.path("saved"));
+        for (int call = 1; call <= calls && !HasFailure(); ++call) {
+            copyDevice(store.path("saved"), root.root());
             RunResult cut = commitUpTo(call);
             ASSERT_EQ(cut.status, InterruptedStatus) << "call " << call << ": " << cut.err;
             Tree interrupted = deviceTree(root);
@@ -232,22 +188,10 @@ TEST_F(InterruptedCommitTest, EveryInterruptionLeavesWholeFilesAndCommittingAgai
             halfway += interrupted != before && interrupted != after;
             RunResult again = root.runInside({"--commit"});
             ASSERT_EQ(again.status, 0) << again.err;
-            Tree finished = deviceTree(root);
-            for (const auto& [path, entry] : after) {
-                auto found = finished.find(path);
-                EXPECT_TRUE(found != finished.end() && found->second == entry)
-                    << "committed again after call " << call << ": " << path << " differs";
-            }
-            for (const auto& [path, entry] : finished)
-                EXPECT_EQ(after.count(path), 1u)
-                    << "committed again after call " << call << ": " << path << " is left over";
-            if (HasFailure())
-                return;
+            EXPECT_TRUE(deviceTree(root) == after) << "committed again after call " << call;
         }
         EXPECT_GT(halfway, calls / 2) << "the commit was hardly ever cut short";
         printf("checked %d interruption points\n", calls);
     });
     EXPECT_TRUE(held);
 }
-
-}  // namespace

@@ -16,8 +16,7 @@ namespace {
 std::string describe(const Manifest& manifest) {
     std::string text;
     for (const auto& [path, entry] : manifest.all()) {
-        const char* tag[] = {"M", "N", "?", "L", "U"};
-        text += (text.empty() ? "" : "|") + std::string(tag[int(entry.kind)]) + " " + path;
+        text += (text.empty() ? "" : "|") + std::string(1, "MN?LU"[int(entry.kind)]) + " " + path;
         if (!entry.argument.empty() && entry.kind != EntryKind::NewFile)
             text += " " + entry.argument;
     }
@@ -84,12 +83,8 @@ TEST(ManifestTest, SaveWritesTextFormAndLoadReadsNewFilesBackAsMoves) {
 }
 
 TEST(ManifestTest, LoadResults) {
-    struct Case {
-        const char* content;  // null: no file
-        bool result;
-        const char* entries;
-    };
-    const Case cases[] = {
+    // content (null: no file) | result | entries
+    const std::tuple<const char*, bool, const char*> cases[] = {
         {nullptr, false, ""},
         {"", true, ""},
         {"\nU /a\n", true, ""},
@@ -99,27 +94,22 @@ TEST(ManifestTest, LoadResults) {
         {"X /a /b\nU /c /ignored\nM /d /e\n", true, "U /c|M /d /e"},
         {"U /a\nM /a /b", true, "M /a /b"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [content, result, entries] : cases) {
         DeviceRoot root;
-        if (c.content)
-            root.writeFile("ram/MANIFEST", c.content);
+        if (content)
+            root.writeFile("ram/MANIFEST", content);
         EXPECT_TRUE(runInRoot(root.root(), [&] {
             Manifest manifest;
-            EXPECT_EQ(manifest.load("/ram/MANIFEST"), c.result) << c.content;
-            EXPECT_EQ(describe(manifest), c.entries) << c.content;
+            EXPECT_EQ(manifest.load("/ram/MANIFEST"), result) << content;
+            EXPECT_EQ(describe(manifest), entries) << content;
         }));
     }
 }
 
 TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
-    struct Case {
-        const char* flashSize;  // null: no tmpfs
-        const char* target;
-        uint32_t sizeHint;
-        bool removeRam;
-        const char* directory;  // null: no file can be made
-    };
-    const Case cases[] = {
+    // size of a tmpfs /flash (null: none), target, size hint, whether /ram is removed,
+    // directory of the temporary file (null: no file can be made)
+    const std::tuple<const char*, const char*, uint32_t, bool, const char*> cases[] = {
         {"64k", "/flash/x", 0, false, "/ram/"},
         {nullptr, "/flash/x", 0, true, "/tmp/"},
         {"4k", "/flash/PCKGS_CHANGED", 1, false, "/flash/"},
@@ -128,34 +118,33 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
         {"8g", "/flash/x", 1000, false, "/flash/"},  // more than 4 GiB free
         {"4k", "/flash/x", 5000, true, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& [flashSize, target, sizeHint, removeRam, directory] : cases) {
         DeviceRoot root;
         std::vector<TestMount> mounts;
-        if (c.flashSize)
-            mounts.push_back({"flash", std::string("size=") + c.flashSize});
+        if (flashSize)
+            mounts.push_back({"flash", std::string("size=") + flashSize});
         EXPECT_TRUE(runInRootWithMounts(root.root(), mounts, [&] {
-            if (c.removeRam)
+            if (removeRam)
                 rmdir("/ram");
             Manifest manifest;
-            std::ofstream out = manifest.createFile(c.target, c.sizeHint, 0100750);
-            const ManifestEntry* entry = manifest.find(c.target);
-            ASSERT_EQ(out.is_open(), c.directory != nullptr) << c.target << c.sizeHint;
-            ASSERT_EQ(entry != nullptr, c.directory != nullptr);
+            std::ofstream out = manifest.createFile(target, sizeHint, 0100750);
+            const ManifestEntry* entry = manifest.find(target);
+            ASSERT_EQ(out.is_open(), directory != nullptr) << target << sizeHint;
+            ASSERT_EQ(entry != nullptr, directory != nullptr);
             if (!entry)
                 return;
-            EXPECT_EQ(parentDirectory(entry->argument) + "/", c.directory) << c.sizeHint;
-            EXPECT_EQ(entry->argument.find("/tmp", entry->argument.size() - 10),
-                      entry->argument.size() - 10);
-            EXPECT_EQ(permissionsOf(entry->argument), 0750u);
+            const std::string& made = entry->argument;
+            EXPECT_EQ(parentDirectory(made) + "/", directory) << sizeHint;
+            EXPECT_EQ(made.find("/tmp", made.size() - 10), made.size() - 10);
+            EXPECT_EQ(permissionsOf(made), 0750u);
         }));
     }
 }
 
 TEST(ManifestTest, TemporaryFilesOfNewTreesGoToTheNearestExistingDirectory) {
-    // Targets in turn, with the directory each temporary file must land in. Directories
-    // that one target finds missing must not hide an existing one from the next, and the
-    // commit, which makes the missing ones, must make them count for later files.
-    const std::pair<const char*, const char*> beforeCommit[] = {
+    // Directories that one target finds missing must not hide an existing one from the
+    // next, and the commit, which makes the missing ones, must make them count later.
+    const std::pair<const char*, const char*> cases[] = {
         {"/flash/a/b/x", "/flash/a"},   {"/flash/a/c/y", "/flash/a/c"},
         {"/flash/a/b/d/z", "/flash/a"}, {"/flash/a/c/e/w", "/flash/a/c"},
         {"/flash/q/r/s", "/flash"},     {"/flash/a/b/v", "/flash/a"},
@@ -164,12 +153,12 @@ TEST(ManifestTest, TemporaryFilesOfNewTreesGoToTheNearestExistingDirectory) {
     root.makeDir("flash/a/c");
     EXPECT_TRUE(runInRoot(root.root(), [&] {
         Manifest manifest;
-        for (const auto& [target, directory] : beforeCommit) {
+        for (const auto& [target, directory] : cases) {
             manifest.createFile(target, 10, 0) << target;
             EXPECT_EQ(parentDirectory(manifest.find(target)->argument), directory) << target;
         }
         manifest.commit(false);
-        for (const auto& [target, directory] : beforeCommit)
+        for (const auto& [target, directory] : cases)
             EXPECT_EQ(fileText(target), target);
         manifest.createFile("/flash/a/b/later", 10, 0);
         EXPECT_EQ(parentDirectory(manifest.find("/flash/a/b/later")->argument), "/flash/a/b");
