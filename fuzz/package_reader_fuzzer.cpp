@@ -2,6 +2,7 @@
 // directory scan uses them, then a read of every part with the digest and a copy stream
 // on, whose copy must hold the file's bytes exactly once and in order. (The files part's
 // zlib data is unpacked by the install_stream target.)
+#include <numeric>
 #include <sstream>
 #include <string>
 
@@ -55,10 +56,8 @@ void readEveryPart(const std::string& bytes, unsigned mode) {
     std::istringstream source(bytes);
     std::stringbuf copy;
     PackageFile file(source, true, &copy);
-    file.acceptedTypes = {PartPackageHeader, PartText2,         PartDependencies, PartFiles,
-                          PartSignature,     PartArchitecture,  PartConflicts,    PartBundleHeader,
-                          PartProvides,      PartBlockList,     PartImage,        PartNote,
-                          PartText24,        PartDigestSelector};
+    file.acceptedTypes.resize(PartDigestSelector + 1);  // every known type and more
+    std::iota(file.acceptedTypes.begin(), file.acceptedTypes.end(), 0);
     bool validMagic = file.magic == PackageMagic || file.magic == UnrecordedMagic;
     int type = file.nextPart();
     while (type != PartEnd) {

@@ -39,24 +39,6 @@ void unshareMounts() {
         setupFailure("private mounts");
 }
 
-// Shows a host directory (or the link to one) at the same place in the root, read-only;
-// left out when it can't be made read-only, so that no bug under test can write to the
-// host.
-void showHostDirectory(const std::string& name) {
-    const std::string host = "/" + name, inside = "/tmp/" + name;
-    char target[4096];
-    ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        if (symlink(std::string(target, size_t(n)).c_str(), inside.c_str()) != 0)
-            setupFailure("symlink " + inside);
-    } else if (mkdir(inside.c_str(), 0755) == 0 &&
-               mount(host.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
-               mount(nullptr, inside.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) !=
-                   0) {
-        umount2(inside.c_str(), MNT_DETACH);
-    }
-}
-
 // The root's tmpfs covers the host's /tmp in this namespace only, so nothing is made on
 // the host and nothing is left there when the process ends, however it ends.
 [[gnu::constructor]] void enterPrivateRoot() {
@@ -68,9 +50,15 @@ void showHostDirectory(const std::string& name) {
         if (!fs::create_directories(std::string("/tmp/") + dir, error))
             setupFailure(std::string("mkdir ") + dir);
     }
-    // The symbolizer and its libraries, and /proc/self/maps.
-    for (const char* dir : {"usr", "lib", "lib64", "bin", "proc"})
-        showHostDirectory(dir);
+    // The symbolizer and its libraries, and /proc/self/maps, read-only; left out when they
+    // can't be made read-only, so that no bug under test can write to the host.
+    for (std::string dir : {"/usr", "/lib", "/lib64", "/bin", "/proc"}) {
+        std::string inside = "/tmp" + dir;
+        if (mkdir(inside.c_str(), 0755) == 0 &&
+            mount(dir.c_str(), inside.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+            mount(nullptr, inside.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            umount2(inside.c_str(), MNT_DETACH);
+    }
     // Only the root changes: relative paths keep naming the host's working directory.
     if (chroot("/tmp") != 0)
         setupFailure("chroot");
