@@ -3,7 +3,6 @@
 // a small installed system. After each input the manifest is discarded and the root must
 // be exactly as before: nothing may be written outside the manifest's temporary files,
 // and nothing may be staged outside /flash.
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -18,41 +17,36 @@ namespace {
 
 std::set<std::string> initialTree;
 
-// An installed system for the inputs to upgrade, depend on and conflict with.
+// An installed system for the inputs to upgrade, depend on and conflict with: system
+// 7.16, webtool 7.15 and a disabled extra.
 void writeInstalledSystem() {
-    const std::string db = "/flash/var/pdb/";
-    writeWholeFile(db + "system/version", "118515200 1700000000\n");  // 7.16
-    writeWholeFile(db + "system/deps", "");
-    writeWholeFile(db + "system/files", "bin/sh\n");
-    writeWholeFile("/flash/bin/sh", "shell");
-    writeWholeFile(db + "webtool/version", "118449664 1600000000\n");  // 7.15
-    writeWholeFile(db + "webtool/deps", "system 0 0\n");
-    writeWholeFile(db + "webtool/files", "bin/webtool\netc/webtool.conf\n");
-    writeWholeFile("/flash/bin/webtool", "old tool");
-    writeWholeFile("/flash/etc/webtool.conf", "old conf");
-    writeWholeFile(db + "extra/version", "118449664 1600000000\n");
-    writeWholeFile(db + "extra/deps", "");
-    writeWholeFile(db + "extra/disabled", "user\n");
-    writeWholeFile(db + "extra/files", "x/extra/lib/extra.so\n");
-    writeWholeFile("/flash/x/extra/lib/extra.so", "extra");
+    const char* const files[][2] = {{"var/pdb/system/version", "118515200 1700000000\n"},
+                                    {"var/pdb/system/deps", ""},
+                                    {"var/pdb/system/files", "bin/sh\n"},
+                                    {"bin/sh", "shell"},
+                                    {"var/pdb/webtool/version", "118449664 1600000000\n"},
+                                    {"var/pdb/webtool/deps", "system 0 0\n"},
+                                    {"var/pdb/webtool/files", "bin/webtool\netc/webtool.conf\n"},
+                                    {"bin/webtool", "old tool"},
+                                    {"etc/webtool.conf", "old conf"},
+                                    {"var/pdb/extra/version", "118449664 1600000000\n"},
+                                    {"var/pdb/extra/deps", ""},
+                                    {"var/pdb/extra/disabled", "user\n"},
+                                    {"var/pdb/extra/files", "x/extra/lib/extra.so\n"},
+                                    {"x/extra/lib/extra.so", "extra"}};
+    for (const auto& [path, content] : files)
+        writeWholeFile(std::string("/flash/") + path, content);
 }
 
 std::set<std::string> deviceTree() {
-    std::set<std::string> tree;
-    for (const char* dir : {"/flash", "/ram", "/rw", "/tmp"}) {
-        std::set<std::string> below = pathsBelow(dir);
-        tree.insert(below.begin(), below.end());
-    }
-    return tree;
+    return pathsBelow({"/flash", "/ram", "/rw", "/tmp"});
 }
 
 // A staged path must stay below /flash: no ".." component may lead it out.
 bool staysInFlash(const std::string& path) {
     std::string collapsed = collapsedPath(path);
-    if (collapsed.compare(0, 7, "/flash/") != 0)
-        return false;
-    return collapsed.find("/../") == std::string::npos &&
-           collapsed.compare(collapsed.size() - 3, 3, "/..") != 0;
+    return collapsed.compare(0, 7, "/flash/") == 0 &&
+           (collapsed + "/").find("/../") == std::string::npos;
 }
 
 void checkManifest(const Manifest& manifest) {
@@ -68,7 +62,6 @@ void checkManifest(const Manifest& manifest) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    enterPrivateRoot();
     writeInstalledSystem();
     initialTree = deviceTree();
     return 0;

@@ -1,5 +1,6 @@
-// Writes the seed corpora of the fuzz targets into DIR/<target>/: small valid inputs made
-// with the package writer and signed with the development keys.
+// Writes the seed corpora of the package fuzz targets into DIR/<target>/: small valid
+// inputs made with the package writer and signed with the development keys. The seeds of
+// the text readers are written by hand.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -12,32 +13,20 @@
 
 namespace {
 
-std::string corpusDir;
+Signer signer;
 bool failed = false;
 
-void put(const std::string& target, const std::string& name, const std::string& bytes) {
-    std::string dir = corpusDir + "/" + target;
-    mkdir(corpusDir.c_str(), 0755);
+void put(const std::string& dir, const std::string& name, const std::string& bytes) {
     mkdir(dir.c_str(), 0755);
     std::ofstream(dir + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-Dependency entry(const std::string& name, Version min = 0, Version max = 0, int32_t priority = 0) {
-    Dependency d;
-    d.name = name;
-    d.min = min;
-    d.max = max;
-    d.priority = priority;
-    return d;
-}
-
-Package record(const std::string& name, Version version) {
+Package record(const std::string& name, Version version = 0x07106601) {
     return Package(name, version, 1700000000);
 }
 
-std::string signedPackage(const Signer& signer, const Package& package,
-                          const std::vector<FileEntry>& files, const std::string& image = "",
-                          DigestKind digest = DigestKind::Sha256,
+std::string signedPackage(const Package& package, const std::vector<FileEntry>& files,
+                          const std::string& image = "", DigestKind digest = DigestKind::Sha256,
                           SignatureKind kind = SignatureKind::Both, uint32_t magic = PackageMagic) {
     std::string file;
     if (!buildSignedPackage(file, package, files, image, digest, kind, signer, magic)) {
@@ -47,20 +36,17 @@ std::string signedPackage(const Signer& signer, const Package& package,
     return file;
 }
 
-// A package with every optional part, in the order the readers take them.
-std::string everyPart(const Signer& signer) {
+// A package with every optional part, in the order the readers take them, and parts no
+// reader asks for after its signature.
+std::string everyPart() {
     PackageWriter writer;
     writer.part(PartDigestSelector, DigestSelectorData);
     size_t start = writer.body().size();
-    Package p = record("webtool", 0x07106601);
-    writer.header(p);
-    writer.part(PartText24, "t24");
-    writer.part(PartArchitecture, "i386");
-    writer.part(PartText2, "t2");
-    writer.part(PartNote, "web tool");
-    writer.list(PartDependencies, {entry("system", 0x07000000)});
-    writer.list(PartProvides, {entry("web", 0x07106601, 0x07106601, -1)});
-    writer.list(PartConflicts, {entry("oldweb")});
+    writer.header(record("webtool")).part(PartText24, "t24").part(PartArchitecture, "i386");
+    writer.part(PartText2, "t2").part(PartNote, "web tool");
+    writer.list(PartDependencies, {{"system", 0x07000000}});
+    writer.list(PartProvides, {{"web", 0x07106601, 0x07106601, -1}});
+    writer.list(PartConflicts, {{"oldweb"}});
     writer.files({{"bin/webtool", "new tool", 0100755, 0},
                   {"etc/", "", 040755, 0},
                   {"/etc/webtool.conf", "conf", 0100644, 0},
@@ -70,62 +56,39 @@ std::string everyPart(const Signer& signer) {
     return writer.bytes();
 }
 
-std::string bundle(const Signer& signer) {
+std::string bundle() {
     std::vector<BundleMember> members(2);
-    std::string error;
-    takeMember(signedPackage(signer, record("web-a", 0x07106601), {{"bin/a", "a"}}), members[0],
-               error);
-    takeMember(signedPackage(signer, record("web-b", 0x07106601), {{"bin/b", "b"}}), members[1],
-               error);
-    std::string file;
-    Package b = record("web-bundle", 0x07106601);
+    std::string file, error;
+    takeMember(signedPackage(record("web-a"), {{"bin/a", "a"}}), members[0], error);
+    takeMember(signedPackage(record("web-b"), {{"bin/b", "b"}}), members[1], error);
+    Package b = record("web-bundle");
     b.isBundle = true;
-    if (!buildBundle(file, b, {entry("web-b")}, members, PackageMagic, error)) {
+    if (!buildBundle(file, b, {{"web-b"}}, members, PackageMagic, error)) {
         fprintf(stderr, "bundle: %s\n", error.c_str());
         failed = true;
     }
     return file;
 }
 
-void packageSeeds(const Signer& signer, const std::string& target) {
-    put(target, "every-part", everyPart(signer));
-    put(target, "bundle", bundle(signer));
-    Package upgrade = record("webtool", 0x07106601);
-    upgrade.deps = {entry("system")};
-    put(target, "upgrade",
-        signedPackage(signer, upgrade, {{"bin/webtool", "new tool"}, {"share/webtool", ""}}));
-    put(target, "legacy-sha1",
-        signedPackage(signer, record("branding", 0x06280000), {{"etc/brand", "b"}}, "",
-                      DigestKind::Sha1, SignatureKind::Legacy));
-    put(target, "unrecorded",
-        signedPackage(signer, record("patch", 0x07106601), {{"bin/sh", "patched"}}, "",
-                      DigestKind::Sha256, SignatureKind::Both, UnrecordedMagic));
-    Package boot = record("system", 0x07106602);
+void packageSeeds(const std::string& dir) {
+    put(dir, "every-part", everyPart());
+    put(dir, "bundle", bundle());
+    Package upgrade = record("webtool"), boot = record("system", 0x07106602),
+            conflicting = record("other");
+    upgrade.deps = {{"system"}};
+    put(dir, "upgrade",
+        signedPackage(upgrade, {{"bin/webtool", "new tool"}, {"share/webtool", ""}}));
+    put(dir, "legacy-sha1",
+        signedPackage(record("branding", 0x06280000), {{"etc/brand", "b"}}, "", DigestKind::Sha1,
+                      SignatureKind::Legacy));
+    put(dir, "unrecorded",
+        signedPackage(record("patch"), {{"bin/sh", "patched"}}, "", DigestKind::Sha256,
+                      SignatureKind::Both, UnrecordedMagic));
     boot.flags = FlagBootImage;
-    put(target, "boot-image", signedPackage(signer, boot, {{"boot/kernel", "k"}}, "image bytes"));
-    Package conflicting = record("other", 0x07106601);
-    conflicting.conflicts = {entry("extra")};
-    put(target, "conflicting", signedPackage(signer, conflicting, {{"bin/other", "o"}}));
-    put(target, "header-only", PackageWriter().header(record("bare", 0x07106601)).bytes());
-}
-
-void manifestSeeds() {
-    put("manifest_load", "saved",
-        "M /flash/bin/x /flash/bin/tmpQ3f9Zk\nU /flash/lib/old.so\n"
-        "L /flash/var/pdb/system/image /flash/bootimage\n");
-    put("manifest_load", "bad-line", "U /flash/a\nM /flash/b\nU /flash/c\n");
-    put("manifest_load", "other-tags", "X /flash/a b\nM  /flash/b  /ram/tmp1 rest\n\nU /c\n");
-}
-
-void databaseSeeds() {
-    const std::string nul(1, '\0');
-    put("database_readers", "meta-files",
-        "103310853 1489000000\n" + nul + "system 0 0\n" + nul + "web 1 2 -1\n" + nul +
-            "oldweb 0 0\n" + nul + "" + nul + "bin/a\n/bin/b\n\n" + nul + "auto\n" + nul + "" +
-            nul + "enable\n");
-    put("database_readers", "bundle-member",
-        "1 2\n" + nul + "x 1\n" + nul + nul + nul + "web-bundle\n" + nul + "bin/a\n" + nul + nul +
-            "user\n" + nul + "uninstall\n");
+    put(dir, "boot-image", signedPackage(boot, {{"boot/kernel", "k"}}, "image bytes"));
+    conflicting.conflicts = {{"extra"}};
+    put(dir, "conflicting", signedPackage(conflicting, {{"bin/other", "o"}}));
+    put(dir, "header-only", PackageWriter().header(record("bare")).bytes());
 }
 
 }  // namespace
@@ -135,18 +98,16 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: fuzz_corpus DIR\n");
         return 2;
     }
-    corpusDir = argv[1];
-    Signer signer;
-    std::string error;
-    if (!loadSignerKeys(signer, std::string(FUZZ_KEY_DIR) + "/development-ed25519.seed",
-                        std::string(FUZZ_KEY_DIR) + "/development-legacy.secret", error)) {
+    std::string dir = argv[1], error;
+    if (!loadSignerKeys(signer, FUZZ_KEY_DIR "/development-ed25519.seed",
+                        FUZZ_KEY_DIR "/development-legacy.secret", error)) {
         fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    packageSeeds(signer, "package_reader");
-    packageSeeds(signer, "install_stream");
-    manifestSeeds();
-    databaseSeeds();
-    put("database_readers", "stored-image", std::string(9, '\0') + bundle(signer));
+    mkdir(dir.c_str(), 0755);
+    packageSeeds(dir + "/package_reader");
+    packageSeeds(dir + "/install_stream");
+    // A database entry whose files are all empty, followed by a stored image.
+    put(dir + "/database_readers", "stored-image", std::string(9, '\0') + bundle());
     return failed ? 1 : 0;
 }
