@@ -1,9 +1,7 @@
-// End-to-end tests of hostile package files: cut short, with damaged part headers and
-// data, with a wrong magic, or signed but holding unsafe names, corrupt compressed data, a
-// signature from an unknown key or a malformed bundle. Each file is given to the real
-// installer on standard input and, on a fresh device, in the download directory. The
-// exit status and the message must be the ones a user is promised, and nothing on the
-// device may change but the post-install log: no file installed, none left behind.
+// Hostile package files end to end: cut short, damaged part headers and data, wrong magic,
+// or signed but with unsafe names, corrupt compressed data, an unknown key or a malformed
+// bundle. Given on standard input and in the download directory, each must show the status
+// and message a user is promised and change nothing but the post-install log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,16 +70,11 @@ std::vector<PartLocation> partsOf(const std::string& file) {
 
 // Keys the installer does not know.
 const Signer& stranger() {
-    static const Signer signer = [] {
-        Signer made;
-        uint8_t seed[32], secret[32];
-        for (int i = 0; i < 32; ++i) {
-            seed[i] = uint8_t(0x42 + i);
-            secret[i] = uint8_t(0x17 * i + 1);
-        }
-        EXPECT_TRUE(made.setEd25519Seed(seed) && made.setLegacySecret(secret));
-        return made;
-    }();
+    static Signer signer;
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i)
+        key[i] = uint8_t(0x42 + i);
+    EXPECT_TRUE(signer.setEd25519Seed(key) && signer.setLegacySecret(key));
     return signer;
 }
 

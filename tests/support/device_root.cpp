@@ -86,11 +86,9 @@ std::vector<std::string> splitWords(const std::string& text) {
 }
 
 int decodeStatus(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
+    return WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : -1;
 }
 
 // All that was written to file, which is then closed.
