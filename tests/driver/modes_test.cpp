@@ -1,15 +1,9 @@
 // The modes that change the device, end to end: "-" and its image copy, the upgrade run's
 // kept images, "--safe" with a later "--commit" or "--cancel", and the exit statuses of
 // failed runs.
-#include "driver/modes.h"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <sstream>
-
-#include "pkg/database.h"
 #include "support/files.h"
 #include "support/packages.h"
 
@@ -93,23 +87,15 @@ TEST(ModesTest, KeptImageCopyCutShortFailsTheInstall) {
     DeviceRoot root;
     PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}});
     kept.image = std::string(256 * 1024, 'i');
-    root.writeFile("tmp/k.npk", packageFile(kept));
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}}, [] {
-        mkdir("/flash/var", 0755);
-        mkdir("/flash/var/pdb", 0755);
-        int fd = open("/tmp/k.npk", O_RDONLY);
-        ASSERT_GE(fd, 0);
-        dup2(fd, STDIN_FILENO);
-        PackageSet set;
-        std::ostringstream out;
-        set.out = &out;
-        loadDatabase(set, false, "i386");
-        EXPECT_EQ(runStdinMode(set, 0), 1);
-        ASSERT_FALSE(set.log.empty());
-        EXPECT_EQ(set.log.back(), "ERROR: installation of k-7.10 failed: disk is too small");
-        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"postlog", "var"}));
-        EXPECT_EQ(directoryNames("/flash/var/pdb"), std::set<std::string>());
-        EXPECT_EQ(directoryNames("/ram"), std::set<std::string>());
+    const std::string file = packageFile(kept);
+    EXPECT_TRUE(runWithMounts(root.root(), {{"flash", "size=64k"}}, [&] {
+        root.makeDir("flash/var/pdb");
+        RunResult result = installFromStdin(root, file);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lastMessage(result), "ERROR: installation of k-7.10 failed: disk is too small");
+        EXPECT_EQ(directoryNames(root.path("flash")), (std::set<std::string>{"postlog", "var"}));
+        EXPECT_EQ(directoryNames(root.path("flash/var/pdb")), std::set<std::string>());
+        EXPECT_EQ(directoryNames(root.path("ram")), std::set<std::string>());
     }));
 }
 
