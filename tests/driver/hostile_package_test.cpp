@@ -214,7 +214,7 @@ TEST(HostilePackageTest, CutShortAtEveryPartBoundaryAndWithinEveryPart) {
     REQUIRE_DEVELOPMENT_KEYS();
     std::vector<HostileFile> files;
     const std::string file = webtool();
-    std::set<size_t> cuts = {0, 4, 7};
+    std::set<size_t> cuts = {0, 4, 7};  // empty, within the file header
     for (const PartLocation& part : partsOf(file)) {
         size_t data = part.headerOffset + 6;
         cuts.insert({part.headerOffset, part.headerOffset + 3, data, data + part.length / 2});
@@ -301,10 +301,7 @@ TEST(HostilePackageTest, DamagedPartHeadersAndData) {
                                 flipped(file, dataOf[flip.type] + flip.offset), flip.message));
 
     files.push_back(unreadable("magic flipped", flipped(file, 0)));
-    files.push_back(unreadable("magic of zeros", le32At(file, 0, 0)));
     files.push_back(unreadable("foreign magic", le32At(file, 0, 0x464C457F)));
-    files.push_back(unreadable("shorter than a file header", file.substr(0, 7)));
-    files.push_back(unreadable("empty", ""));
     expectAllRefused(files);
 }
 

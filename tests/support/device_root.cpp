@@ -102,15 +102,12 @@ std::string takeContent(FILE* file) {
     return text;
 }
 
-// How the child of runProcess starts: in the current root, or entering root before exec.
-// With a root the child also sees /proc inside it, whether it enters the root itself or
-// the installer does ("-r"), so that the sanitizers still work there.
-enum class Start { AsIs, ShowProcIn, EnterRoot };
-
-// Runs argv with input on standard input (a pipe), capturing both outputs.
+// Runs argv with input on standard input (a pipe), capturing both outputs. With a root
+// the child sees /proc inside it, so that the sanitizers still work there whether the
+// child enters the root itself (enter) or the installer does ("-r").
 RunResult runProcess(const std::vector<std::string>& argv, const std::string& input,
-                     const std::vector<std::string>& env, Start start = Start::AsIs,
-                     const std::string& root = "") {
+                     const std::vector<std::string>& env, const std::string& root = "",
+                     bool enter = false) {
     RunResult result;
     // The outputs go to files, so the child never waits for this process to read them.
     FILE* out = tmpfile();
@@ -132,9 +129,9 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
         close(inPipe[1]);
         if (!gainRoot())
             _exit(126);
-        if (start != Start::AsIs)
+        if (!root.empty())
             showProcInside(root);
-        if (start == Start::EnterRoot && !changeRoot(root))
+        if (enter && !changeRoot(root))
             _exit(126);
         for (const std::string& entry : env)
             putenv(strdup(entry.c_str()));
@@ -302,8 +299,7 @@ RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std:
                                 const std::vector<std::string>& env) const {
     std::vector<std::string> all = {"-r", rootPath};
     all.insert(all.end(), args.begin(), args.end());
-    return runProcess(programCommand(INSTALLER_BINARY, all), input, env, Start::ShowProcIn,
-                      rootPath);
+    return runProcess(programCommand(INSTALLER_BINARY, all), input, env, rootPath);
 }
 
 // Copies the installer into the root with what it needs to start there: the emulator
@@ -348,7 +344,7 @@ RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std:
     std::vector<std::string> allEnv = env;
     // The leak check can't follow the process into the root.
     allEnv.push_back("ASAN_OPTIONS=detect_leaks=0");
-    return runProcess(argv, input, allEnv, Start::EnterRoot, rootPath);
+    return runProcess(argv, input, allEnv, rootPath, true);
 }
 
 bool runInRoot(const std::string& root, const std::function<void()>& body) {
