@@ -260,11 +260,6 @@ bool DeviceRoot::exists(const std::string& relative) const {
     return pathPresent(path(relative));
 }
 
-bool DeviceRoot::isLink(const std::string& relative) const {
-    struct stat st;
-    return lstat(path(relative).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 std::string DeviceRoot::linkTarget(const std::string& relative) const {
     std::error_code ignored;
     return fs::read_symlink(path(relative), ignored).string();
