@@ -100,10 +100,10 @@ TEST(UpgradeRunTest, PostLogKeepsTheOldLinesBeforeTheRunsOwn) {
         DeviceRoot root;
         root.writeFile("flash/postlog", "one\ntwo\ncut short");
         root.writeFile(Download + "p.npk", simplePackage("p"));
-        EXPECT_EQ(
-            root.runOnRoot(quiet ? std::vector<std::string>{"-q"} : std::vector<std::string>{})
-                .status,
-            0);
+        std::vector<std::string> args;
+        if (quiet)
+            args.push_back("-q");
+        EXPECT_EQ(root.runOnRoot(args).status, 0);
         EXPECT_EQ(root.readFile("flash/postlog"),
                   quiet ? "one\ntwo\n" : "one\ntwo\ninstalled p-7.10\n");
     }
