@@ -1,14 +1,9 @@
-// The modes that change the device, end to end: "-" and its image copy, "--safe" with a
-// later "--commit" or "--cancel", and the exit statuses of failed runs.
-#include "driver/modes.h"
-
-#include <fcntl.h>
+// The modes that change the device, end to end: "-" and its image copy, the upgrade run's
+// kept images, "--safe" with a later "--commit" or "--cancel", and the exit statuses of
+// failed runs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <sstream>
-
-#include "pkg/database.h"
 #include "support/files.h"
 #include "support/packages.h"
 
@@ -41,38 +36,46 @@ TEST(ModesTest, BadSignatureChangesNothing) {
     }
 }
 
-TEST(ModesTest, StandardInputCopyBecomesTheImageOrGoes) {
+// The copy of "-" at /flash/var/pdb//image, and a file the upgrade run took, end up as the
+// stored image of a package that keeps it, or as the boot image, or nowhere.
+TEST(ModesTest, KeptImageLandsInTheDatabaseOrAsTheBootImage) {
     REQUIRE_DEVELOPMENT_KEYS();
     PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}}, FlagBootImage);
     kept.image = "IMAGE";
     const std::string keptFile = packageFile(kept);
-    struct Case {
+    const struct {
         const char* what;
-        std::string file;
-        std::vector<std::string> env;
-        std::string image;  // where the copy ends up, "" for nowhere
-        bool twice;         // the same file offered again is passed over, its copy whole
+        bool upgrade, keeps, boot;
+        bool twice;  // the same file offered again is passed over, its copy whole
     } cases[] = {
-        {"no image kept", simplePackage("p"), {}, "", false},
-        {"image kept", keptFile, {}, Pdb + "k/image", false},
-        {"image kept, passed over", keptFile, {}, Pdb + "k/image", true},
-        {"boot image", keptFile, {"bootimage=1"}, "flash/bootimage", false},
+        {"-, no image kept", false, false, false, false},
+        {"-, image kept", false, true, false, false},
+        {"-, image kept, passed over", false, true, false, true},
+        {"-, boot image", false, true, true, false},
+        {"upgrade run, image kept", true, true, false, false},
+        {"upgrade run, boot image", true, true, true, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeviceRoot root;
+        const std::string file = c.keeps ? keptFile : simplePackage("p");
+        std::vector<std::string> env;
+        if (c.boot)
+            env.push_back("bootimage=1");
         if (c.twice) {
-            ASSERT_EQ(installFromStdin(root, c.file, {}, c.env).status, 0);
+            ASSERT_EQ(installFromStdin(root, file).status, 0);
         }
-        RunResult result = installFromStdin(root, c.file, {}, c.env);
+        if (c.upgrade)
+            root.writeFile("flash/rw/pckg/k.npk", file);
+        RunResult result =
+            c.upgrade ? root.runOnRoot({}, "", env) : installFromStdin(root, file, {}, env);
         EXPECT_EQ(result.status, 0) << result.out;
         EXPECT_FALSE(root.exists(Pdb + "image"));
         EXPECT_FALSE(root.exists("image"));
-        if (!c.image.empty()) {
-            EXPECT_EQ(root.readFile(c.image), c.file);
-        }
-        if (!c.env.empty()) {
-            EXPECT_EQ(root.linkTarget(Pdb + "k/image"), "/flash/bootimage");
+        EXPECT_FALSE(root.exists("flash/rw/pckg/k.npk"));
+        if (c.keeps) {
+            EXPECT_EQ(root.readFile(c.boot ? "flash/bootimage" : Pdb + "k/image"), file);
+            EXPECT_EQ(root.linkTarget(Pdb + "k/image"), c.boot ? "/flash/bootimage" : "");
         }
     }
 }
@@ -84,23 +87,15 @@ TEST(ModesTest, KeptImageCopyCutShortFailsTheInstall) {
     DeviceRoot root;
     PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}});
     kept.image = std::string(256 * 1024, 'i');
-    root.writeFile("tmp/k.npk", packageFile(kept));
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}}, [] {
-        mkdir("/flash/var", 0755);
-        mkdir("/flash/var/pdb", 0755);
-        int fd = open("/tmp/k.npk", O_RDONLY);
-        ASSERT_GE(fd, 0);
-        dup2(fd, STDIN_FILENO);
-        PackageSet set;
-        std::ostringstream out;
-        set.out = &out;
-        loadDatabase(set, false, "i386");
-        EXPECT_EQ(runStdinMode(set, 0), 1);
-        ASSERT_FALSE(set.log.empty());
-        EXPECT_EQ(set.log.back(), "ERROR: installation of k-7.10 failed: disk is too small");
-        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"postlog", "var"}));
-        EXPECT_EQ(directoryNames("/flash/var/pdb"), std::set<std::string>());
-        EXPECT_EQ(directoryNames("/ram"), std::set<std::string>());
+    const std::string file = packageFile(kept);
+    EXPECT_TRUE(runWithMounts(root.root(), {{"flash", "size=64k"}}, [&] {
+        root.makeDir("flash/var/pdb");
+        RunResult result = installFromStdin(root, file);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lastMessage(result), "ERROR: installation of k-7.10 failed: disk is too small");
+        EXPECT_EQ(directoryNames(root.path("flash")), (std::set<std::string>{"postlog", "var"}));
+        EXPECT_EQ(directoryNames(root.path("flash/var/pdb")), std::set<std::string>());
+        EXPECT_EQ(directoryNames(root.path("ram")), std::set<std::string>());
     }));
 }
 
@@ -115,18 +110,16 @@ TEST(ModesTest, SafeRunIsCommittedOrCancelledLater) {
         EXPECT_NE(root.readFile("ram/MANIFEST").find(" /flash/PCKGS_CHANGED "), std::string::npos);
         RunResult result = root.runInside({commit ? "--commit" : "--cancel"});
         EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, commit ? "finishing install... \b \n" : "");
         EXPECT_EQ(root.exists("flash/bin/p"), commit);
         EXPECT_EQ(root.exists("flash/PCKGS_CHANGED"), commit);
         EXPECT_EQ(root.exists("ram/MANIFEST"), commit);
-        if (commit) {
-            EXPECT_EQ(result.out, "finishing install... \b \n");
-        }
     }
 }
 
 TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
     REQUIRE_DEVELOPMENT_KEYS();
-    struct Case {
+    const struct {
         const char* what;
         std::string madeDir;  // a directory that makes the run fail
         std::vector<std::string> args;
@@ -141,7 +134,7 @@ TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
          1,
          "ERROR: could not save /ram/MANIFEST"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeviceRoot root;
         if (c.madeDir.empty())

@@ -1,27 +1,21 @@
 // The upgrade run end to end: where package files are looked for, the downgrade marker, a
-// refused file dropping the whole run, kept images, the post-install log and the cleanup.
+// refused file dropping the whole run, the post-install log and the cleanup.
 #include "driver/upgrade_run.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "support/packages.h"
 
 namespace {
 
-const std::string Pdb = "flash/var/pdb/";
 const std::string Download = "rw/pckg/.download/";
 
 std::string needing(const std::string& name, const std::vector<Dependency>& deps) {
     PackageSpec made = spec(name, version7(10), {{"bin/" + name, name}});
     made.deps = deps;
     return packageFile(made);
-}
-
-bool hasMessage(const RunResult& result, const std::string& message) {
-    for (const std::string& line : messageLines(result.out))
-        if (line == message)
-            return true;
-    return false;
 }
 
 }  // namespace
@@ -40,15 +34,16 @@ TEST(UpgradeRunTest, RefusedFileDropsTheWholeRunAndLaterFilesAreNotRead) {
     auto before = deviceState(root);
     RunResult result = root.runOnRoot({});
     EXPECT_EQ(result.status, 0);
-    const std::vector<std::string> expected = {
-        "installed a-7.10", "ERROR: can not install b-7.10: zzz is not installed, but is required"};
-    EXPECT_EQ(messageLines(result.out), expected);
+    EXPECT_EQ(messageLines(result.out),
+              (std::vector<std::string>{
+                  "installed a-7.10",
+                  "ERROR: can not install b-7.10: zzz is not installed, but is required"}));
     EXPECT_EQ(deviceState(root), before);
 }
 
 TEST(UpgradeRunTest, DownloadDirectoryFirstUnlessIgnored) {
     REQUIRE_DEVELOPMENT_KEYS();
-    struct Case {
+    const struct {
         std::vector<std::string> downloads;
         std::vector<std::string> installed;
     } cases[] = {
@@ -56,7 +51,7 @@ TEST(UpgradeRunTest, DownloadDirectoryFirstUnlessIgnored) {
         {{"d.npk", "IGNORE"}, {"f"}},
         {{"d.txt"}, {"f"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.downloads.back());
         DeviceRoot root;
         for (const std::string& name : c.downloads)
@@ -72,20 +67,19 @@ TEST(UpgradeRunTest, DownloadDirectoryFirstUnlessIgnored) {
 
 TEST(UpgradeRunTest, DowngradeMarkerSetsTheFloor) {
     REQUIRE_DEVELOPMENT_KEYS();
-    const char* const none = nullptr;
-    struct Case {
+    const struct {
         const char* marker;
         Version installed;
         std::string message;
     } cases[] = {
-        {none, version7(10),
+        {nullptr, version7(10),
          "WARNING: omitting package p-7.5: newer package p-7.10 is already installed"},
         {"", version7(5), "installed p-7.5"},
         {"garbage", version7(5), "installed p-7.5"},
         {"  117794304\n", version7(5), "installed p-7.5"},  // 7.5 itself
         {"117794305", version7(10), "WARNING: ommitting package p-7.5: not allowed"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.marker ? c.marker : "no marker");
         DeviceRoot root;
         ASSERT_EQ(installFromStdin(root, simplePackage("p")).status, 0);
@@ -93,52 +87,25 @@ TEST(UpgradeRunTest, DowngradeMarkerSetsTheFloor) {
             root.writeFile("ram/DOWNGRADE", c.marker);
         root.writeFile(Download + "p.npk", simplePackage("p", version7(5)));
         RunResult result = root.runOnRoot({});
+        std::vector<std::string> lines = messageLines(result.out);
         EXPECT_EQ(result.status, 0);
-        EXPECT_TRUE(hasMessage(result, c.message)) << result.out;
-        EXPECT_EQ(root.readFile(Pdb + "p/version"), std::to_string(c.installed) + " 100\n");
-    }
-}
-
-TEST(UpgradeRunTest, KeptImageMovesIntoTheDatabaseOrBecomesTheBootImage) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    PackageSpec kept = spec("k", version7(10), {{"bin/k", "k"}}, FlagBootImage);
-    kept.image = "IMAGE";
-    const std::string file = packageFile(kept);
-    for (bool boot : {false, true}) {
-        SCOPED_TRACE(boot ? "boot image asked for" : "plain");
-        DeviceRoot root;
-        root.writeFile("flash/rw/pckg/k.npk", file);
-        std::vector<std::string> env;
-        if (boot)
-            env.push_back("bootimage=yes");
-        RunResult result = root.runOnRoot({}, "", env);
-        EXPECT_EQ(result.status, 0) << result.out;
-        EXPECT_FALSE(root.exists("flash/rw/pckg/k.npk"));
-        EXPECT_EQ(root.isLink(Pdb + "k/image"), boot);
-        if (boot) {
-            EXPECT_EQ(root.linkTarget(Pdb + "k/image"), "/flash/bootimage");
-            EXPECT_EQ(root.readFile("flash/bootimage"), file);
-        } else {
-            EXPECT_EQ(root.readFile(Pdb + "k/image"), file);
-        }
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.message), lines.end()) << result.out;
+        EXPECT_EQ(root.readFile("flash/var/pdb/p/version"), std::to_string(c.installed) + " 100\n");
     }
 }
 
 TEST(UpgradeRunTest, PostLogKeepsTheOldLinesBeforeTheRunsOwn) {
     REQUIRE_DEVELOPMENT_KEYS();
-    struct Case {
-        std::vector<std::string> args;
-        std::string log;
-    } cases[] = {
-        {{}, "one\ntwo\ninstalled p-7.10\n"},
-        {{"-q"}, "one\ntwo\n"},
-    };
-    for (const Case& c : cases) {
+    for (bool quiet : {false, true}) {
         DeviceRoot root;
         root.writeFile("flash/postlog", "one\ntwo\ncut short");
         root.writeFile(Download + "p.npk", simplePackage("p"));
-        EXPECT_EQ(root.runOnRoot(c.args).status, 0);
-        EXPECT_EQ(root.readFile("flash/postlog"), c.log);
+        std::vector<std::string> args;
+        if (quiet)
+            args.push_back("-q");
+        EXPECT_EQ(root.runOnRoot(args).status, 0);
+        EXPECT_EQ(root.readFile("flash/postlog"),
+                  quiet ? "one\ntwo\n" : "one\ntwo\ninstalled p-7.10\n");
     }
 }
 
@@ -153,8 +120,7 @@ TEST(UpgradeRunTest, CleanupKeepsTheSystemBundlesAndNewEnoughDependents) {
           signedBundle(Package("bnd", version7(10), 100), {needing("m", {entry("system", at322)})},
                        {}, "IMAGE")})
         ASSERT_EQ(installFromStdin(root, file).status, 0);
-    RunResult result = root.runOnRoot({"--cleanup"});
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(root.runOnRoot({"--cleanup"}).status, 0);
     EXPECT_EQ(databaseNames(root),
               (std::vector<std::string>{"bnd", "disk-drivers", "m", "newer", "quendle", "system"}));
     EXPECT_FALSE(root.exists("flash/bin/plain"));

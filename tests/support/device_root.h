@@ -31,7 +31,7 @@ class DeviceRoot {
                    unsigned mode = 0644) const;
     std::string readFile(const std::string& relative) const;
     bool exists(const std::string& relative) const;
-    bool isLink(const std::string& relative) const;
+    // The target of a link, "" when relative is no link.
     std::string linkTarget(const std::string& relative) const;
 
     // Every path under the root (relative, "/"-separated, directories ending in "/")

@@ -1,9 +1,9 @@
 // Test support: small file helpers on absolute paths, for code run inside a device root.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -42,13 +42,8 @@ inline void fillFileSystem(const std::string& dir) {
 // The names in dir, without "." and "..".
 inline std::set<std::string> directoryNames(const std::string& dir) {
     std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* entry = readdir(d)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.insert(name);
-        }
-        closedir(d);
-    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored))
+        names.insert(entry.path().filename().string());
     return names;
 }

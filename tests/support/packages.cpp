@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "pkgfile/signature.h"
 #include "pkgwriter/bundle_writer.h"
 #include "support/files.h"
-
-namespace {
 
 const Signer& developmentSigner() {
     static Signer signer;
@@ -21,18 +21,12 @@ const Signer& developmentSigner() {
     return signer;
 }
 
-}  // namespace
-
 Version version7(unsigned minor, unsigned build) {
     return 0x07000000u | (minor << 16) | ('f' << 8) | build;
 }
 
 Dependency entry(const std::string& name, Version min, Version max) {
-    Dependency dependency;
-    dependency.name = name;
-    dependency.min = min;
-    dependency.max = max;
-    return dependency;
+    return Dependency{name, min, max};
 }
 
 std::string signedPackage(const Package& package, const std::vector<FileEntry>& files,
@@ -45,12 +39,7 @@ std::string signedPackage(const Package& package, const std::vector<FileEntry>& 
 
 PackageSpec spec(const std::string& name, Version version, const std::vector<FileEntry>& files,
                  uint32_t flags) {
-    PackageSpec made;
-    made.name = name;
-    made.version = version;
-    made.files = files;
-    made.flags = flags;
-    return made;
+    return PackageSpec{name, version, files, flags, {}, {}, {}, {}};
 }
 
 std::string packageFile(const PackageSpec& spec) {
@@ -116,18 +105,13 @@ RunResult installFromStdin(const DeviceRoot& root, const std::string& file,
 
 std::vector<std::string> messageLines(const std::string& out) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < out.size()) {
-        size_t end = out.find('\n', start);
-        if (end == std::string::npos)
-            end = out.size();
-        std::string line = out.substr(start, end - start);
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
         size_t shown = line.rfind("\x1b[?25h");
         if (shown != std::string::npos)
             line.erase(0, shown + 6);
         if (!line.empty())
             lines.push_back(line);
-        start = end + 1;
     }
     return lines;
 }

@@ -9,6 +9,8 @@
 #include "pkgwriter/signer.h"
 #include "support/device_root.h"
 
+// The signer with the development keys.
+const Signer& developmentSigner();
 // 7.<minor>.<build>: versions that need an Ed25519 signature.
 Version version7(unsigned minor, unsigned build = 0);
 // A dependency, provides or conflicts entry with open bounds unless given.
