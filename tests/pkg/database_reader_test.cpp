@@ -91,18 +91,8 @@ std::string fullImage() {
     return writer.part(PartSignature, std::string(68, 's')).bytes();
 }
 
-// A bundle whose first member's header is cut short.
-std::string bundleWithCutMember() {
-    Package bundle("norvale", 7, 100);
-    bundle.isBundle = true;
-    PackageWriter writer;
-    addPackageParts(writer, bundle, {});
-    writer.list(PartBlockList, {{"system"}});
-    return writer.part(PartPackageHeader, std::string(20, 'm')).bytes();
-}
-
 // Files of a case: "path=content; ..." with paths below the database ("/" first: below the
-// root) and "\n", "\t" in contents. Images: <image NAME VERSION TIME>, <full>, <cut bundle>.
+// root) and "\n", "\t" in contents. Images: <image NAME VERSION TIME>, <full>.
 Files parseFiles(const std::string& text) {
     Files files;
     for (const std::string& file : fields(text, ';')) {
@@ -119,8 +109,6 @@ Files parseFiles(const std::string& text) {
             content = image(name, version, buildTime);
         else if (content == "<full>")
             content = fullImage();
-        else if (content == "<cut bundle>")
-            content = bundleWithCutMember();
         files.push_back({path[0] == '/' ? path.substr(1) : Pdb + path, content});
     }
     return files;
@@ -131,19 +119,15 @@ Files parseFiles(const std::string& text) {
 // what | files | loaded records, ";" between them
 TEST(DatabaseReaderTest, MetaFilesAndImages) {
     for (const std::string& line : fields(R"(
-        version file alone: an enabled bundle | system/version=103310853 1489000000\n | system 103310853 1489000000 bundle none
         lists split by any white space, files with and without a slash | dhcp/version=1 2; dhcp/deps=system 103310853 0\nppp\t1 2 routing\n3\n4; dhcp/provides=dhcpd 5 6 -1\nlease 0 0 2147483647\n; dhcp/conflicts=old 0 9\n; dhcp/files=bin/a\n/bin/b\n\nbin/a\nlib/with space | dhcp 1 2 none deps=system:103310853:0,ppp:1:2,routing:3:4 provides=dhcpd:5:6:-1,lease:0:0:2147483647 conflicts=old:0:9 /bin/a /bin/b /lib/with space
-        broken version files | a/deps=a 1 2\n; b/version=5\n; c/version=-1 1 | a 0 0 bundle uninstall deps=a:1:2; b 5 0 bundle uninstall; c 0 0 bundle uninstall
         broken list lines | p/version=1 2; p/deps=a 1 2\nb 5\n; p/conflicts=c 3 4; q/version=1 2; q/provides=x 1 2\n; r/version=1 2; r/provides=y 1 2 -2147483648\nx 1 2 2147483648 | p 1 2 bundle uninstall deps=a:1:2 conflicts=c:3:4; q 1 2 bundle uninstall; r 1 2 bundle uninstall provides=y:1:2:-2147483648
-        bundle file | ppp/version=1 2; ppp/bundle=norvale\n; ppp/files= | ppp 1 2 in=norvale:0:0 uninstall
-        entries in byte order, dot names skipped, a plain file | b/version=1 2; a/version=1 2; C/version=1 2; .hidden/version=1 2; plain=not a directory | C 1 2 bundle none; a 1 2 bundle none; b 1 2 bundle none; plain 0 0 bundle uninstall
+        state files | a/version=1 2; a/files=; a/disabled=auto\n; b/version=1 2; b/files=; b/disabled=; c/version=1 2; c/files=; c/disabled=auto; c/enabled=user; d/version=1 2; d/files=; d/enabled= | a 1 2 disabled none; b 1 2 disabled user none; c 1 2 disabled none; d 1 2 user none
+        schedule files by safe name, first word only | web_proxy.x/version=1 2; web_proxy.x/files=; /ram/pdb/webproxyx/schedule=enable\n; e/version=1 2; e/files=; /ram/pdb/e/schedule=uninstall extra\n; f/version=1 2; f/files=; /ram/pdb/f/schedule=Enable\n; g/version=1 2; g/files=; /ram/pdb/g/schedule=; h.x/version=1 2; h.x/files=; /ram/pdb/h.x/schedule=enable | e 1 2 uninstall; f 1 2 none; g 1 2 none; h.x 1 2 none; web_proxy.x 1 2 user enable
         a FIFO or a directory counts as missing | p/version=<fifo>; p/files=<dir>; p/disabled=<fifo> | p 0 0 bundle uninstall
         placeholder reads no schedule | hold/version=4294967295 4294967295\n; hold/disabled=user\n; /ram/pdb/hold/schedule=uninstall\n | hold 4294967295 4294967295 disabled user bundle none
         no database | =<gone>; /rw/pckg/.images/dhcp=<image dhcp 1 2> | WARNING: could not open repo
         an image describes the package; its state files are read, not its meta files | dhcp/image=<full>; dhcp/version=1 2; dhcp/disabled=auto | dhcp 103310853 1489000000 disabled none deps=system:103310853:0 provides=dhcpd:1:2:-3 conflicts=old:0:5 note=DHCP server arch=i386
         images of both places, names other than the directory's | ppp/=<dir>; /rw/pckg/.images/ppp=<image ppp 3 4>; /rw/pckg/.images/orphan=<image orphan 1 1>; dir1/image=<image other 5 6>; both/image=<image both 7 8>; /rw/pckg/.images/both=<image both 9 9> | both 7 8 none arch=i386; other 5 6 none arch=i386; both 9 9 none arch=i386; ppp 3 4 none arch=i386; dir1 0 0 bundle uninstall
-        a member cut short ends the members | norvale/image=<cut bundle> | norvale 7 100 bundle none arch=i386
-        a FIFO is no image | p/image=<fifo>; p/version=1 2 | p 1 2 bundle none
     )",
                                           '\n')) {
         std::vector<std::string> f = fields(line, '|');
@@ -161,28 +145,6 @@ TEST(DatabaseReaderTest, MetaFilesAndImages) {
                      "\n");  // overlong words and lines are cut
 }
 
-TEST(DatabaseReaderTest, StateAndScheduleFiles) {
-    const std::string dir = Pdb + "web_proxy.x/", schedule = "ram/pdb/webproxyx/schedule";
-    const std::pair<Files, const char*> cases[] = {
-        {{{dir + "disabled", "auto\n"}}, "disabled none"},
-        {{{dir + "disabled", "user\n"}}, "disabled user none"},
-        {{{dir + "disabled", ""}}, "disabled user none"},
-        {{{dir + "disabled", "auto"}, {dir + "enabled", "user"}}, "disabled none"},
-        {{{dir + "enabled", ""}}, "user none"},
-        {{{schedule, "enable\n"}}, "user enable"},
-        {{{schedule, "disable"}}, "user disable"},
-        {{{schedule, " uninstall extra\n"}}, "uninstall"},  // the first word only
-        {{{schedule, "Enable\n"}}, "none"},
-        {{{schedule, ""}}, "none"},
-        {{{"ram/pdb/web_proxy.x/schedule", "enable"}}, "none"},  // an unsafe directory name
-    };
-    for (auto [files, records] : cases) {
-        SCOPED_TRACE(records);
-        files.insert(files.end(), {{dir + "version", "1 2"}, {dir + "files", ""}});
-        expectLoaded(files, std::string("web_proxy.x 1 2 ") + records + "\n");
-    }
-}
-
 TEST(DatabaseReaderTest, UnreadableImagesFallBackToMetaFiles) {
     auto bundleOf = [](const char* name, std::vector<const char*> members) {
         PackageWriter writer;
@@ -193,12 +155,10 @@ TEST(DatabaseReaderTest, UnreadableImagesFallBackToMetaFiles) {
     };
     const std::string images[] = {
         PackageWriter(0x12345678).header(Package("x", 1, 1)).bytes(),
-        "",
         PackageWriter().part(PartNote, "n").header(Package("x", 1, 1)).bytes(),
         PackageWriter().part(PartPackageHeader, std::string(20, 'x')).bytes(),
         // Names that would build paths outside the database for an uninstall.
         image("../../victim", 1, 1),
-        image("a b", 1, 1),
         image("..", 1, 1),
         bundleOf("x/y", {"m"}),
         bundleOf("b", {"m", "../m"}),

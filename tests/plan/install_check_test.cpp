@@ -42,7 +42,6 @@ TEST(InstallCheckTest, ConditionsAndTheFirstUntoleratedMessage) {
         x            | system 3.20rc1       | -         | -         | -         |
         c conflicts=system | system 6.39.5 arch=arm | unmet | 6.40  | unmet conflict | ERROR: can not install system-6.39.5: it conflicts with c-1.0
         x            | a arch=arm           | -         | -         | unmet     | ERROR: can not install a-1.0: it is not made for i386, but for arm
-        x            | a arch=i386          | -         | -         | -         |
         b disabled   | a deps=b             | -         | -         | unmet     | ERROR: can not install a-1.0: b is not installed, but is required
         b 1.0        | a deps=b@2.0         | -         | -         | unmet     | ERROR: can not install a-1.0: b-2.0 is not installed, but is required
         b placeholder | a deps=b            | -         | -         | unmet     | ERROR: can not install a-1.0: b is not installed, but is required

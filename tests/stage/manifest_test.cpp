@@ -29,7 +29,6 @@ TEST(ManifestTest, RestagingATargetDeletesItsTemporaryFile) {
     const std::pair<const char*, std::function<void(Manifest&)>> cases[] = {
         {"N /flash/x", [](Manifest& m) { m.createFile("/flash/x", 0, 0); }},
         {"M /flash/x /ram/src", [](Manifest& m) { m.stageMove("/ram/src", "/flash/x"); }},
-        {"L /flash/x /flash/y", [](Manifest& m) { m.stageLink("/flash/y", "/flash/x"); }},
         {"U /flash/x", [](Manifest& m) { m.stageRemove("/flash/x"); }},  // exists
         {"", [](Manifest& m) { m.stageRemove("/flash/x"); }},            // missing
     };
@@ -89,7 +88,6 @@ TEST(ManifestTest, LoadResults) {
         {"", true, ""},
         {"\nU /a\n", true, ""},
         {"U /a\nM /b\nU /c\n", false, "U /a"},
-        {"U /a\nL /b\n", false, "U /a"},
         {"U\n", false, ""},
         {"X /a /b\nU /c /ignored\nM /d /e\n", true, "U /c|M /d /e"},
         {"U /a\nM /a /b", true, "M /a /b"},
@@ -139,29 +137,4 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
             EXPECT_EQ(permissionsOf(made), 0750u);
         }));
     }
-}
-
-TEST(ManifestTest, TemporaryFilesOfNewTreesGoToTheNearestExistingDirectory) {
-    // Directories that one target finds missing must not hide an existing one from the
-    // next, and the commit, which makes the missing ones, must make them count later.
-    const std::pair<const char*, const char*> cases[] = {
-        {"/flash/a/b/x", "/flash/a"},   {"/flash/a/c/y", "/flash/a/c"},
-        {"/flash/a/b/d/z", "/flash/a"}, {"/flash/a/c/e/w", "/flash/a/c"},
-        {"/flash/q/r/s", "/flash"},     {"/flash/a/b/v", "/flash/a"},
-    };
-    DeviceRoot root;
-    root.makeDir("flash/a/c");
-    EXPECT_TRUE(runInRoot(root.root(), [&] {
-        Manifest manifest;
-        for (const auto& [target, directory] : cases) {
-            manifest.createFile(target, 10, 0) << target;
-            EXPECT_EQ(parentDirectory(manifest.find(target)->argument), directory) << target;
-        }
-        manifest.commit(false);
-        for (const auto& [target, directory] : cases)
-            EXPECT_EQ(fileText(target), target);
-        manifest.createFile("/flash/a/b/later", 10, 0);
-        EXPECT_EQ(parentDirectory(manifest.find("/flash/a/b/later")->argument), "/flash/a/b");
-        manifest.discard();
-    }));
 }
