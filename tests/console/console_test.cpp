@@ -6,6 +6,7 @@
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
 #include "pkgwriter/package_writer.h"
+#include "support/package_table.h"
 
 namespace {
 
@@ -15,17 +16,14 @@ const std::string Wipe79 = "\r" + std::string(79, ' ') + "\r";
 
 class ConsoleTest : public ::testing::Test {
   protected:
-    ConsoleTest() { set.out = &out; }
-
     // What was written since the last call.
     std::string written() {
-        std::string text = out.str();
-        out.str("");
+        std::string text = set.console.str();
+        set.console.str("");
         return text;
     }
 
-    PackageSet set;
-    std::ostringstream out;
+    TestSet set;
 };
 
 }  // namespace

@@ -57,7 +57,6 @@ TEST(LookupTest, LookupsDisplacementAndComparison) {
         a placeholder; a 1.0                          | satisfying-all | a                  | a-1.0
         a disabled; b provides=a                      | satisfying     | a                  | b-1.0
         a disabled; b provides=a                      | satisfying-all | a                  | a-1.0 b-1.0
-        a 1.0; a 2.0; a 3.0                           | satisfying-all | a@2.0..2.0         | a-2.0
         a 1.0; a 2.0; a 3.0                           | satisfying-all | a@..2.0            | a-1.0 a-2.0
         p provides=a@1.0..1.0                         | satisfying-all | a@2.0              | -
         p provides=a                                  | satisfying-all | a@2.0              | p-1.0
@@ -70,7 +69,6 @@ TEST(LookupTest, LookupsDisplacementAndComparison) {
         a conflicts=b                                 | displaces      | b                  | 1 0
         a conflicts=b@2.0                             | displaces      | b 1.0              | 0 0
         a conflicts=y                                 | displaces      | b provides=y       | 1 0
-        a conflicts=y@2.0                             | displaces      | b provides=y@..1.0 | 0 0
         a conflicts=y provides=z:1                    | displaces      | b provides=y,z:5   | 0 1
         a conflicts=b                                 | displaces      | b provides=a:0     | 1 1
         a placeholder conflicts=b                     | displaces      | b                  | 0 0
