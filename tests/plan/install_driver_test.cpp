@@ -1,4 +1,4 @@
-// The install driver end to end: new versions, and bundles with blocked, replaced, dropped
+// The install driver end to end: reinstalls, new versions, and bundles with blocked, replaced, dropped
 // and unchanged members.
 #include "plan/install_driver.h"
 
@@ -22,6 +22,34 @@ std::string bundle(Version version, const std::vector<std::string>& members,
 }
 
 }  // namespace
+
+TEST(InstallDriverTest, SameVersionIsKeptWithOrWithoutReinstall) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    const std::string file = member("pkg", 10, "x");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "WARNING: omitting package pkg-7.10: it is already installed"},
+        {{"--reinstall"}, "installed pkg-7.10"},
+    };
+    for (const auto& [args, message] : cases) {
+        DeviceRoot root;
+        ASSERT_EQ(installFromStdin(root, file).status, 0);
+        auto before = deviceState(root);
+        RunResult result = installFromStdin(root, file, args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(lastMessage(result), message);
+        EXPECT_EQ(deviceState(root), before);  // nothing unpacked again
+    }
+}
+
+TEST(InstallDriverTest, BundleEndingInAnArchitecturePartInstalls) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    DeviceRoot root;
+    RunResult result = installFromStdin(root, appended(bundle(version7(10), {member("a", 10, "a")}),
+                                                       partBytes(PartArchitecture, "i386")));
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(lastMessage(result), "installed bnd-7.10");
+    EXPECT_EQ(root.readFile("flash/bin/a"), "a");
+}
 
 // A blocked member is installed disabled unless the user chose its state before.
 TEST(InstallDriverTest, BlockedMemberTakesTheRememberedStateOrIsDisabled) {
