@@ -18,38 +18,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void setupFailure(const std::string& step) {
-    fprintf(stderr, "private root: %s: %s\n", step.c_str(), strerror(errno));
-    abort();
+void must(bool done, const std::string& step) {
+    if (!done) {
+        fprintf(stderr, "private root: %s: %s\n", step.c_str(), strerror(errno));
+        abort();
+    }
 }
 
-// A mount namespace of this process alone; without root, inside a user namespace in
-// which this process is root.
-void unshareMounts() {
+// A mount namespace of this process alone (without root, inside a user namespace in which
+// this process is root) whose tmpfs covers the host's /tmp, so nothing is made on the host
+// and nothing is left there when the process ends, however it ends.
+[[gnu::constructor]] void enterPrivateRoot() {
     uid_t uid = geteuid();
     gid_t gid = getegid();
-    if (unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
-        setupFailure("unshare");
+    must(unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) == 0, "unshare");
     if (uid != 0) {
         std::ofstream("/proc/self/setgroups") << "deny";
         std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
         std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        setupFailure("private mounts");
-}
-
-// The root's tmpfs covers the host's /tmp in this namespace only, so nothing is made on
-// the host and nothing is left there when the process ends, however it ends.
-[[gnu::constructor]] void enterPrivateRoot() {
-    unshareMounts();
-    if (mount("tmpfs", "/tmp", "tmpfs", 0, "size=256m") != 0)
-        setupFailure("tmpfs");
-    for (const char* dir : {"flash/boot", "flash/var/pdb", "ram", "rw/pckg/.download", "tmp"}) {
-        std::error_code error;
-        if (!fs::create_directories(std::string("/tmp/") + dir, error))
-            setupFailure(std::string("mkdir ") + dir);
-    }
+    must(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0, "private mounts");
+    must(mount("tmpfs", "/tmp", "tmpfs", 0, "size=256m") == 0, "tmpfs");
+    std::error_code error;
+    for (const char* dir : {"flash/boot", "flash/var/pdb", "ram", "rw/pckg/.download", "tmp"})
+        must(fs::create_directories(std::string("/tmp/") + dir, error), dir);
     // The symbolizer and its libraries, and /proc/self/maps, read-only; left out when they
     // can't be made read-only, so that no bug under test can write to the host.
     for (std::string dir : {"/usr", "/lib", "/lib64", "/bin", "/proc"}) {
@@ -60,8 +52,7 @@ void unshareMounts() {
             umount2(inside.c_str(), MNT_DETACH);
     }
     // Only the root changes: relative paths keep naming the host's working directory.
-    if (chroot("/tmp") != 0)
-        setupFailure("chroot");
+    must(chroot("/tmp") == 0, "chroot");
 }
 
 }  // namespace

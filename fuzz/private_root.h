@@ -1,16 +1,13 @@
-// Fuzz support: a private device root for targets whose code works on /flash, /ram and
-// /rw, and small helpers on its files.
+// Fuzz support: every program linking fuzz_support starts, before main and so before any
+// thread, in a fresh device root (flash/, flash/boot/, flash/var/pdb/, ram/,
+// rw/pckg/.download/, tmp/) on a tmpfs of a mount namespace of its own, with /usr and /proc
+// of the host visible read-only for the sanitizers. The working directory stays, so the
+// fuzzer's relative paths (corpus, crash files) still name the host's files.
 #pragma once
 
 #include <initializer_list>
 #include <set>
 #include <string>
-
-// Every program linking fuzz_support starts, before main and so before any thread, in
-// a fresh device root (flash/, flash/boot/, flash/var/pdb/, ram/, rw/pckg/.download/,
-// tmp/) on a tmpfs of a mount namespace of its own, with /usr and /proc of the host
-// visible read-only for the sanitizers. The working directory stays, so the fuzzer's
-// relative paths (corpus, crash files) still name the host's files.
 
 // Every path below the dirs (directories end in "/").
 std::set<std::string> pathsBelow(std::initializer_list<const char*> dirs);
