@@ -1,14 +1,9 @@
 // Unpacking end to end: where the entries of a package land, which are passed over, the
-// boot-image case, the signature and trailing-part checks, unrecorded files and a full disk.
+// boot-image case, the signature and trailing-part checks and unrecorded files.
 #include "pkgfile/unpack.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "pkg/package_set.h"
-#include "plan/install_driver.h"
-#include "stage/manifest.h"
 #include "stage/storage.h"
 #include "support/files.h"
 #include "support/packages.h"
@@ -134,30 +129,4 @@ TEST(UnpackTest, UnrecordedPackageKeepsTheInstalledVersionAndItsEntry) {
     EXPECT_EQ(root.readFile("flash/bin/pkg"), "pkg");
     EXPECT_EQ(root.readFile("flash/bin/new"), "n");
     EXPECT_EQ(root.readFile(Pdb + "pkg/version"), entry);
-}
-
-TEST(UnpackTest, FullDiskIsReportedAndItsTemporaryFilesGo) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    std::string noise(256 * 1024, '\0');  // incompressible: the files part is as large
-    uint32_t state = 12345;
-    for (char& c : noise)
-        c = char((state = state * 1103515245 + 12345) >> 24);
-    const std::string file = packageFile(spec("pkg", version7(10), {{"big", noise}}));
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=64k"}}, [&] {
-        mkdir("/flash/var", 0755);
-        mkdir("/flash/var/pdb", 0755);
-        PackageSet set;
-        std::ostringstream out;
-        set.out = &out;
-        set.arch = "i386";
-        Manifest manifest;
-        std::istringstream in(file);
-        EXPECT_EQ(installFromStream(set, manifest, in, InstallFlag::Upgrade, {}), InstallFailed);
-        ASSERT_FALSE(set.log.empty());
-        EXPECT_EQ(set.log.back(), "ERROR: installation of pkg-7.10 failed: disk is too small");
-        manifest.discard();
-        EXPECT_EQ(directoryNames("/ram"), std::set<std::string>());
-        EXPECT_EQ(directoryNames("/flash"), std::set<std::string>{"var"});
-    }));
 }
