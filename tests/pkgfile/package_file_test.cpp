@@ -134,52 +134,30 @@ TEST(PackageFileTest, ReadPackageHeaderTakesTheOptionalPartsInOrder) {
     }
 }
 
-// Plain, unrecorded and cut-short files are read by the end-to-end and hostile tests.
-TEST(PackageFileTest, ReadPackageInfoDescribesBundlesAndRefusesEmptyOnes) {
+// A file that is only its header, or a bundle without members, is refused; whole files
+// and bundles are read by the end-to-end tests.
+TEST(PackageFileTest, ReadPackageInfoRefusesEmptyFilesAndBundles) {
     const std::string bundleHeader = part(18, encodeHeader("bnd", 0x06310066, 1, 0)) +
                                      part(21, "image") + list(20, {"m1", "m2"});
-    const std::string memberParts = header(36, "m1") + part(21, "img") + part(4, "f") +
-                                    part(9, "s") + header(36, "m2") + list(3, {"x"}) + part(9, "s");
-    const struct {
-        const char* what;
-        std::string bytes;
-        bool ok;
-        std::string members;  // name, kept image, deps
-    } cases[] = {
-        {"only the file header", fileOf(""), false, ""},
-        {"bundle without members", fileOf(bundleHeader + part(16, "x")), false, ""},
-        {"bundle", fileOf(bundleHeader + memberParts + part(16, "x")), true, "m1 image|m2 x,|"},
-    };
     DeviceRoot root;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        root.writeFile("tmp/p.npk", c.bytes);
+    for (const std::string& bytes : {fileOf(""), fileOf(bundleHeader + part(16, "x"))}) {
+        root.writeFile("tmp/p.npk", bytes);
         CandidatePackage record;
-        EXPECT_EQ(readPackageInfo(record, root.path("tmp/p.npk")), c.ok);
-        std::string found;
-        for (const auto& m : record.contents)
-            found += m->name + (m->keepImage ? " image" : " " + names(m->deps)) + "|";
-        EXPECT_EQ(found, c.members);
-        if (c.ok) {
-            EXPECT_TRUE(record.isBundle && record.keepImage);
-        }
+        EXPECT_FALSE(readPackageInfo(record, root.path("tmp/p.npk"))) << bytes.size();
     }
 }
 
-// Each package's digest runs from its type-1 part header up to its signature part header,
+// A package's digest runs from its type-1 part header up to its signature part header,
 // whatever the reader skipped, seeked over or put back; the copy stream gets every byte.
 TEST(PackageFileTest, DigestAndCopySeeEveryByteOnce) {
     const std::string files = pattern(10000, 3);
     const std::string package1 = header() + part(16, "powerpc") + part(7, "unknown") +
                                  part(21, pattern(9000)) + part(4, files);
-    const std::string package2 = header(40, "two") + list(3, {"a"});
-    const std::string signature = pattern(68, 5);
     for (int mode = 0; mode < 4; ++mode) {
         bool sha256 = mode & 2;
         SCOPED_TRACE("mode " + std::to_string(mode));
         std::string lead = part(5, "before") + (sha256 ? part(25, "selector") : "");
-        std::string bytes = fileOf(lead + package1 + part(9, signature) + package2 +
-                                   part(9, signature) + part(16, "x"));
+        std::string bytes = fileOf(lead + package1 + part(9, pattern(68, 5)) + part(16, "x"));
         Source source(bytes, mode & 1 ? Pipe : Text);
         std::stringbuf copy;
         PackageFile file(source.in, true, &copy);
@@ -212,21 +190,10 @@ TEST(PackageFileTest, DigestAndCopySeeEveryByteOnce) {
         file.clear();
         EXPECT_EQ(file.nextPart(), 9);
         file.buffer().finishDigest();
-        size_t start = 8 + lead.size();
-        EXPECT_EQ(digestOf(file), digestOf(bytes.substr(start, package1.size() + 6), sha256));
-
-        ASSERT_EQ(file.nextPart(), 1);
-        ASSERT_TRUE(readPackageHeader(record, file));
-        ASSERT_EQ(file.currentType, 9);
-        file.buffer().finishDigest();
-        start += package1.size() + 6 + signature.size();
-        EXPECT_EQ(digestOf(file), digestOf(bytes.substr(start, package2.size() + 6), sha256));
-        // Signature bytes read undigested stay out of the digest the end finishes.
-        uint8_t taken[68];
-        EXPECT_EQ(file.buffer().readUndigested(taken, 100), 68u);
+        EXPECT_EQ(digestOf(file),
+                  digestOf(bytes.substr(8 + lead.size(), package1.size() + 6), sha256));
         EXPECT_EQ(file.nextPart(), 16);
         EXPECT_EQ(file.nextPart(), -1);
-        EXPECT_EQ(digestOf(file), digestOf(part(16, "x"), sha256));
         EXPECT_TRUE(copy.str() == bytes);
     }
 }
