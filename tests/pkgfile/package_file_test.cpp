@@ -17,18 +17,16 @@ namespace {
 enum SourceKind { Text, Pipe, Descriptor, SourceKinds };
 
 // A package file's bytes as a string stream, from a file descriptor that can seek, or
-// through a pipe that cat feeds from that descriptor.
+// through a pipe that cat feeds from the same file.
 struct Source {
     Source(const std::string& bytes, int kind) : text(bytes), in(&text) {
         if (kind == Text)
             return;
-        char path[] = "/tmp/package_file_test.XXXXXX";
-        int fd = mkstemp(path);
-        unlink(path);
+        int fd = mkstemp(&path[0]);
         EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
         lseek(fd, 0, SEEK_SET);
         if (kind == Pipe) {
-            cat = popen(("cat <&" + std::to_string(fd)).c_str(), "r");
+            cat = popen(("cat " + path).c_str(), "r");
             close(fd);
             fd = dup(fileno(cat));
         }
@@ -39,11 +37,13 @@ struct Source {
         fdBuffer.reset();  // closes our read end first, so that cat cannot block
         if (cat)
             pclose(cat);
+        unlink(path.c_str());
     }
     std::stringbuf text;
     std::istream in;
     std::unique_ptr<FdStreamBuf> fdBuffer;
     FILE* cat = nullptr;
+    std::string path = "/tmp/package_file_test.XXXXXX";
 };
 
 std::string part(uint16_t type, const std::string& data) {
