@@ -12,7 +12,6 @@ TEST(ByteOrderTest, DecodesAndEncodesLittleEndianWhateverTheHost) {
         uint16_t low16;
         uint32_t value32;
     } cases[] = {
-        {{0x01, 0x00, 0x00, 0x00}, 0x0001, 0x00000001},
         {{0x34, 0x12, 0x78, 0x56}, 0x1234, 0x56781234},
         // High bits must not sign-extend through char or int promotion.
         {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFFFFFF},

@@ -102,12 +102,9 @@ TEST(InflateStream, SkipsForwardAndRefusesOtherSeeks) {
         size_t next;  // where reading goes on
     } cases[] = {
         {"forward 5000 from the very start", 0, 5000, std::ios_base::cur, true, 5000},
-        {"forward 4900", 100, 4900, std::ios_base::cur, true, 5000},
         {"to 5000 from the start", 100, 5000, std::ios_base::beg, true, 5000},
-        {"to the current position", 100, 100, std::ios_base::beg, true, 100},
         {"from the end", 100, -10, std::ios_base::end, false, 100},
         {"backward", 100, -1, std::ios_base::cur, false, 100},
-        {"back to 50", 100, 50, std::ios_base::beg, false, 100},
         {"past the end", 0, 10001, std::ios_base::cur, false, 10000},
     };
     for (const auto& c : cases) {

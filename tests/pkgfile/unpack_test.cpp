@@ -1,14 +1,9 @@
 // Unpacking end to end: where the entries of a package land, which are passed over, the
-// boot-image case, the signature and trailing-part checks, unrecorded files and a full disk.
+// boot-image case, the signature and trailing-part checks and unrecorded files.
 #include "pkgfile/unpack.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
-#include "pkg/package_set.h"
-#include "plan/install_driver.h"
-#include "stage/manifest.h"
 #include "stage/storage.h"
 #include "support/files.h"
 #include "support/packages.h"
@@ -32,7 +27,8 @@ std::map<std::string, std::string> changedFiles(const std::map<std::string, std:
 
 }  // namespace
 
-TEST(UnpackTest, EntriesLandUnderFlashOrTheDisabledDirectory) {
+// The disabled directory is covered by the blocked bundle member of the driver tests.
+TEST(UnpackTest, EntriesLandUnderFlashUnlessTheBootImageIsAsked) {
     REQUIRE_DEVELOPMENT_KEYS();
     uint8_t otherClass = uint8_t(processorClass() % 4 + 1);  // never this board's
     const std::vector<FileEntry> entries = {{"bin/x", "x"},
@@ -46,22 +42,15 @@ TEST(UnpackTest, EntriesLandUnderFlashOrTheDisabledDirectory) {
         {"any", "a"}, {"bin/x", "x"}, {"bin/y", "y"}, {"empty", ""}};
     const struct {
         const char* what;
-        bool disabled;    // a conflicting package is installed first
         bool bootImage;   // a boot-image package, the boot image asked for: files unread
         std::string dir;  // where the files land, "" for nowhere
     } cases[] = {
-        {"installed pkg-7.10", false, false, "flash/"},
-        {"installed (disabled) pkg-7.10", true, false, "flash/x/pkg/"},
-        {"installed pkg-7.10", false, true, ""},
+        {"installed pkg-7.10", false, "flash/"},
+        {"installed pkg-7.10", true, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what + c.dir);
         DeviceRoot root;
-        if (c.disabled) {
-            PackageSpec guard = spec("guard");
-            guard.conflicts = {entry("pkg")};
-            ASSERT_EQ(installFromStdin(root, packageFile(guard)).status, 0);
-        }
         auto before = deviceState(root);
         // An architecture part and an empty dependency part may follow the signature.
         std::string file = appended(
@@ -134,30 +123,4 @@ TEST(UnpackTest, UnrecordedPackageKeepsTheInstalledVersionAndItsEntry) {
     EXPECT_EQ(root.readFile("flash/bin/pkg"), "pkg");
     EXPECT_EQ(root.readFile("flash/bin/new"), "n");
     EXPECT_EQ(root.readFile(Pdb + "pkg/version"), entry);
-}
-
-TEST(UnpackTest, FullDiskIsReportedAndItsTemporaryFilesGo) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    std::string noise(256 * 1024, '\0');  // incompressible: the files part is as large
-    uint32_t state = 12345;
-    for (char& c : noise)
-        c = char((state = state * 1103515245 + 12345) >> 24);
-    const std::string file = packageFile(spec("pkg", version7(10), {{"big", noise}}));
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=64k"}}, [&] {
-        mkdir("/flash/var", 0755);
-        mkdir("/flash/var/pdb", 0755);
-        PackageSet set;
-        std::ostringstream out;
-        set.out = &out;
-        set.arch = "i386";
-        Manifest manifest;
-        std::istringstream in(file);
-        EXPECT_EQ(installFromStream(set, manifest, in, InstallFlag::Upgrade, {}), InstallFailed);
-        ASSERT_FALSE(set.log.empty());
-        EXPECT_EQ(set.log.back(), "ERROR: installation of pkg-7.10 failed: disk is too small");
-        manifest.discard();
-        EXPECT_EQ(directoryNames("/ram"), std::set<std::string>());
-        EXPECT_EQ(directoryNames("/flash"), std::set<std::string>{"var"});
-    }));
 }

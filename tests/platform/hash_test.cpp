@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+
+#include "pkgwriter/signer.h"
 
 TEST(HashTest, KnownAnswersAndFinishRestarts) {
     SHA1 sha1;
@@ -23,11 +24,8 @@ TEST(HashTest, KnownAnswersAndFinishRestarts) {
     for (const Case& c : cases) {
         auto finished = [&c] {
             uint8_t out[32];
-            char text[65] = {};
             c.hash->finish(out);
-            for (size_t i = 0; i < c.size; ++i)
-                std::snprintf(text + 2 * i, 3, "%02x", out[i]);
-            return std::string(text);
+            return hexText(out, c.size);
         };
         EXPECT_EQ(finished(), c.empty);
         // In two pieces after a finish: only the bytes since the finish count.
