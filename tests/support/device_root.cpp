@@ -21,16 +21,6 @@
 
 #include "support/files.h"
 
-#ifndef INSTALLER_BINARY
-#define INSTALLER_BINARY "installer"
-#endif
-#ifndef INSTALLER_EMULATOR
-#define INSTALLER_EMULATOR ""
-#endif
-#ifndef INSTALLER_SOURCE_DIR
-#define INSTALLER_SOURCE_DIR "."
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -44,10 +34,6 @@ std::vector<std::string> splitWords(const std::string& text) {
 
 const std::vector<std::string> Emulator = splitWords(INSTALLER_EMULATOR);
 
-void writeProcFile(const char* path, const std::string& text) {
-    std::ofstream(path) << text;
-}
-
 // Gives this process the right to chroot and mount: nothing to do as root, else a user
 // namespace in which it is root.
 bool gainRoot() {
@@ -57,9 +43,9 @@ bool gainRoot() {
         return true;
     if (unshare(CLONE_NEWUSER) != 0)
         return false;
-    writeProcFile("/proc/self/setgroups", "deny");
-    writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
     return true;
 }
 

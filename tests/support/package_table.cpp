@@ -44,10 +44,9 @@ void addMembers(Package& bundle, const std::string& text) {
     bundle.isBundle = true;
     for (const std::string& member : fields(text, ',')) {
         size_t at = member.find('@');
-        auto record = std::make_unique<Package>(member.substr(0, at), parseVersion("1.0"));
-        if (at != std::string::npos)
-            record->version = parseVersion(member.substr(at + 1));
-        bundle.contents.push_back(std::move(record));
+        bundle.contents.push_back(std::make_unique<Package>(
+            member.substr(0, at),
+            parseVersion(at == std::string::npos ? "1.0" : member.substr(at + 1))));
     }
 }
 
