@@ -61,14 +61,3 @@ TEST(SavedManifestTest, CommitUsesTheCurrentRootsManifest) {
         EXPECT_EQ(root.exists("flash/victim"), !saved);
     }
 }
-
-TEST(SavedManifestTest, CancelDeletesOnlyTheSavedManifest) {
-    DeviceRoot root;
-    prepareSavedUpgrade(root);
-    std::map<std::string, std::string> expected = root.snapshot();
-    expected.erase("ram/MANIFEST");
-    RunResult result = root.runInside({"--cancel"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(root.snapshot(), expected);
-}

@@ -14,75 +14,53 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "support/files.h"
 
-#ifndef INSTALLER_BINARY
-#define INSTALLER_BINARY "installer"
-#endif
-#ifndef INSTALLER_EMULATOR
-#define INSTALLER_EMULATOR ""
-#endif
-#ifndef INSTALLER_SOURCE_DIR
-#define INSTALLER_SOURCE_DIR "."
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
 
 const char InsideDir[] = ".test-bin";
-const char ProcDir[] = "proc";
 
-void writeProcFile(const char* path, const std::string& text) {
-    int fd = open(path, O_WRONLY);
-    if (fd < 0)
-        return;
-    ssize_t ignored = write(fd, text.data(), text.size());
-    (void)ignored;
-    close(fd);
+std::vector<std::string> splitWords(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// Gives this process the right to chroot: nothing to do as root, else a user namespace
-// in which it is root.
+const std::vector<std::string> Emulator = splitWords(INSTALLER_EMULATOR);
+
+// Gives this process the right to chroot and mount: nothing to do as root, else a user
+// namespace in which it is root.
 bool gainRoot() {
-    if (geteuid() == 0)
-        return true;
     uid_t uid = geteuid();
     gid_t gid = getegid();
+    if (uid == 0)
+        return true;
     if (unshare(CLONE_NEWUSER) != 0)
         return false;
-    writeProcFile("/proc/self/setgroups", "deny");
-    writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
     return true;
 }
 
+bool failed(const std::string& what) {
+    fprintf(stderr, "%s: %s\n", what.c_str(), strerror(errno));
+    return false;
+}
+
 bool changeRoot(const std::string& root) {
-    return chroot(root.c_str()) == 0 && chdir("/") == 0;
+    return (chroot(root.c_str()) == 0 && chdir("/") == 0) || failed("could not enter " + root);
 }
 
-// The sanitizers read their options from /proc/self/environ: give the root a view of
-// /proc in a mount namespace of its own. Failures only cost the sanitizer options.
-void showProcInside(const std::string& root) {
-    std::string proc = root + "/" + ProcDir;
-    if (unshare(CLONE_NEWNS) != 0)
-        return;
-    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
-    mkdir(proc.c_str(), 0555);
-    mount("/proc", proc.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
-}
-
-std::vector<std::string> splitWords(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word)
-        words.push_back(word);
-    return words;
+bool privateMounts() {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 int decodeStatus(int status) {
@@ -102,9 +80,9 @@ std::string takeContent(FILE* file) {
     return text;
 }
 
-// Runs argv with input on standard input (a pipe), capturing both outputs. With a root
-// the child sees /proc inside it, so that the sanitizers still work there whether the
-// child enters the root itself (enter) or the installer does ("-r").
+// Runs argv with input on standard input, capturing both outputs. With a root the child
+// sees /proc inside it (the sanitizers read it, whether the child enters the root itself
+// (enter) or the installer does with "-r"); a failure there only costs their options.
 RunResult runProcess(const std::vector<std::string>& argv, const std::string& input,
                      const std::vector<std::string>& env, const std::string& root = "",
                      bool enter = false) {
@@ -115,8 +93,7 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
     int inPipe[2];
     if (out == nullptr || err == nullptr || pipe(inPipe) != 0)
         return result;
-    // A child that exits without reading all of its input must not kill the test with
-    // SIGPIPE; the child gets the default action back before exec.
+    // A child that exits without reading all of its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     fflush(nullptr);
     pid_t pid = fork();
@@ -129,8 +106,11 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
         close(inPipe[1]);
         if (!gainRoot())
             _exit(126);
-        if (!root.empty())
-            showProcInside(root);
+        std::string proc = root + "/proc";
+        if (!root.empty() && privateMounts()) {
+            mkdir(proc.c_str(), 0555);
+            mount("/proc", proc.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
+        }
         if (enter && !changeRoot(root))
             _exit(126);
         for (const std::string& entry : env)
@@ -143,38 +123,26 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
         _exit(127);
     }
     close(inPipe[0]);
-    for (size_t written = 0; written < input.size();) {
-        ssize_t n = write(inPipe[1], input.data() + written, input.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    for (size_t done = 0; done < input.size();) {
+        ssize_t n = write(inPipe[1], input.data() + done, input.size() - done);
+        if (n <= 0 && !(n < 0 && errno == EINTR))
             break;
-        written += size_t(n);
+        done += n > 0 ? size_t(n) : 0;
     }
     close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);
-    result.status = decodeStatus(status);
-    result.out = takeContent(out);
-    result.err = takeContent(err);
+    result = {decodeStatus(status), takeContent(out), takeContent(err)};
     return result;
 }
 
 // The program (under the emulator of a cross build) with args.
 std::vector<std::string> programCommand(const std::string& binary,
                                         const std::vector<std::string>& args) {
-    std::vector<std::string> argv = splitWords(INSTALLER_EMULATOR);
+    std::vector<std::string> argv = Emulator;
     argv.push_back(binary);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
-}
-
-void copyFileTo(const std::string& from, const std::string& to) {
-    putFile(to, fileText(from), 0755);
-}
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
 }
 
 // Forks a child that runs enter, then body; true when enter succeeded and body's
@@ -193,16 +161,9 @@ bool passesInChild(const std::function<bool()>& enter, const std::function<void(
     return pid > 0 && waitpid(pid, &status, 0) == pid && decodeStatus(status) == 0;
 }
 
-bool failed(const std::string& what) {
-    fprintf(stderr, "%s: %s\n", what.c_str(), strerror(errno));
-    return false;
-}
-
-// In a mount namespace of its own, mounts a tmpfs at each dir of mounts and, when enter
-// is set, enters root.
-bool prepareMounts(const std::string& root, const std::vector<TestMount>& mounts, bool enter) {
-    if (!gainRoot() || unshare(CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+// In a mount namespace of its own, mounts a tmpfs at each dir of mounts.
+bool prepareMounts(const std::string& root, const std::vector<TestMount>& mounts) {
+    if (!gainRoot() || !privateMounts())
         return failed("no mount namespace");
     for (const TestMount& m : mounts) {
         std::string dir = root + "/" + m.dir;
@@ -210,7 +171,7 @@ bool prepareMounts(const std::string& root, const std::vector<TestMount>& mounts
         if (mount("tmpfs", dir.c_str(), "tmpfs", 0, m.options.c_str()) != 0)
             return failed("could not mount " + dir);
     }
-    return !enter || changeRoot(root) || failed("could not enter " + root);
+    return true;
 }
 
 }  // namespace
@@ -238,17 +199,14 @@ std::string DeviceRoot::path(const std::string& relative) const {
 }
 
 void DeviceRoot::makeDir(const std::string& relative) const {
-    std::string full = path(relative);
-    for (size_t slash = rootPath.size() + 1; slash != std::string::npos;
-         slash = full.find('/', slash + 1))
-        mkdir(full.substr(0, slash).c_str(), 0755);
-    mkdir(full.c_str(), 0755);
+    std::error_code ignored;
+    fs::create_directories(path(relative), ignored);
 }
 
 void DeviceRoot::writeFile(const std::string& relative, const std::string& content,
                            unsigned mode) const {
     std::string full = path(relative);
-    makeDir(full.substr(rootPath.size() + 1, full.rfind('/') - rootPath.size() - 1));
+    makeDir(full.substr(rootPath.size(), full.rfind('/') - rootPath.size()));
     putFile(full, content, mode);
 }
 
@@ -268,26 +226,17 @@ std::string DeviceRoot::linkTarget(const std::string& relative) const {
 std::map<std::string, std::string> DeviceRoot::snapshot() const {
     std::map<std::string, std::string> tree;
     std::error_code ignored;
-    for (auto it = fs::recursive_directory_iterator(
-             rootPath, fs::directory_options::skip_permission_denied, ignored);
+    for (auto it = fs::recursive_directory_iterator(rootPath, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored)) {
         std::string rel = it->path().string().substr(rootPath.size() + 1);
-        if (rel == InsideDir || rel == ProcDir) {
+        if (rel == InsideDir || rel == "proc")
             it.disable_recursion_pending();
-        } else if (it->is_symlink(ignored)) {
+        else if (it->is_symlink(ignored))
             tree[rel] = "-> " + fs::read_symlink(it->path(), ignored).string();
-        } else if (it->is_directory(ignored)) {
-            tree[rel + "/"] = "";
-        } else {
-            tree[rel] = fileText(it->path());
-        }
+        else
+            tree[rel + (it->is_directory(ignored) ? "/" : "")] = fileText(it->path());
     }
     return tree;
-}
-
-RunResult DeviceRoot::run(const std::vector<std::string>& args, const std::string& input,
-                          const std::vector<std::string>& env) const {
-    return runProcess(programCommand(INSTALLER_BINARY, args), input, env);
 }
 
 RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std::string& input,
@@ -297,26 +246,23 @@ RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std:
     return runProcess(programCommand(INSTALLER_BINARY, all), input, env, rootPath);
 }
 
-// Copies the installer into the root with what it needs to start there: the emulator
-// for a cross build, else the dynamic loader and the shared libraries that ldd names.
+// Copies the installer into the root with what it needs to start there: the emulator of
+// a cross build, else the shared libraries that ldd names, the dynamic loader as ld.so.
 void DeviceRoot::installBinaryInside() const {
     if (binaryInside)
         return;
     binaryInside = true;
-    std::string dir = path(InsideDir);
-    mkdir(dir.c_str(), 0755);
-    copyFileTo(INSTALLER_BINARY, dir + "/installer");
-    for (const std::string& word : splitWords(INSTALLER_EMULATOR))
-        copyFileTo(word, dir + "/" + baseName(word));
-    if (!splitWords(INSTALLER_EMULATOR).empty())
-        return;
-    for (const std::string& word :
-         splitWords(runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}).out)) {
-        if (word.size() > 1 && word[0] == '/') {
-            copyFileTo(word, dir + "/" + baseName(word));
-            if (word.find("/ld-linux") != std::string::npos)
-                copyFileTo(word, dir + "/ld.so");
-        }
+    makeDir(InsideDir);
+    std::string dir = path(InsideDir) + "/";
+    putFile(dir + "installer", fileText(INSTALLER_BINARY), 0755);
+    std::vector<std::string> needed =
+        Emulator.empty() ? splitWords(runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}).out)
+                         : std::vector<std::string>{Emulator[0]};
+    for (const std::string& file : needed) {
+        bool loader = file.find("/ld-linux") != std::string::npos;
+        if (file[0] == '/')
+            putFile(dir + (loader ? "ld.so" : fs::path(file).filename().string()), fileText(file),
+                    0755);
     }
 }
 
@@ -324,28 +270,21 @@ RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std:
                                 const std::vector<std::string>& env) const {
     installBinaryInside();
     std::string inside = std::string("/") + InsideDir + "/";
-    std::vector<std::string> argv;
-    std::vector<std::string> emulator = splitWords(INSTALLER_EMULATOR);
-    if (!emulator.empty()) {
-        argv.push_back(inside + baseName(emulator[0]));
-        argv.insert(argv.end(), emulator.begin() + 1, emulator.end());
-        argv.push_back(inside + "installer");
+    std::vector<std::string> argv = {inside + "installer"};
+    if (!Emulator.empty()) {
+        argv.insert(argv.begin(), Emulator.begin() + 1, Emulator.end());
+        argv.insert(argv.begin(), inside + fs::path(Emulator[0]).filename().string());
     } else if (exists(std::string(InsideDir) + "/ld.so")) {
-        argv = {inside + "ld.so", "--library-path", inside, inside + "installer"};
-    } else {
-        argv.push_back(inside + "installer");
+        argv.insert(argv.begin(), {inside + "ld.so", "--library-path", inside});
     }
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> allEnv = env;
-    // The leak check can't follow the process into the root.
-    allEnv.push_back("ASAN_OPTIONS=detect_leaks=0");
+    allEnv.push_back("ASAN_OPTIONS=detect_leaks=0");  // the leak check can't follow into the root
     return runProcess(argv, input, allEnv, rootPath, true);
 }
 
 bool runInRoot(const std::string& root, const std::function<void()>& body) {
-    return passesInChild(
-        [&] { return (gainRoot() && changeRoot(root)) || failed("could not enter " + root); },
-        body);
+    return passesInChild([&] { return gainRoot() && changeRoot(root); }, body);
 }
 
 RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
@@ -355,27 +294,28 @@ RunResult runBuiltProgram(const std::string& binary, const std::vector<std::stri
 
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                          const std::function<void()>& body) {
-    return passesInChild([&] { return prepareMounts(root, mounts, true); }, body);
+    return passesInChild([&] { return prepareMounts(root, mounts) && changeRoot(root); }, body);
 }
 
 bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                    const std::function<void()>& body) {
-    return passesInChild([&] { return prepareMounts(root, mounts, false); }, body);
+    return passesInChild([&] { return prepareMounts(root, mounts); }, body);
 }
 
 std::string captureOutput(int fd, const std::function<void()>& body) {
-    std::cout.flush();
-    std::cerr.flush();
-    fflush(nullptr);
+    auto flushAll = [] {
+        std::cout.flush();
+        std::cerr.flush();
+        fflush(nullptr);
+    };
+    flushAll();
     FILE* file = tmpfile();
     if (file == nullptr)
         return std::string();
     int saved = dup(fd);
     dup2(fileno(file), fd);
     body();
-    std::cout.flush();
-    std::cerr.flush();
-    fflush(nullptr);
+    flushAll();
     dup2(saved, fd);
     close(saved);
     return takeContent(file);

@@ -34,16 +34,12 @@ class DeviceRoot {
     // The target of a link, "" when relative is no link.
     std::string linkTarget(const std::string& relative) const;
 
-    // Every path under the root (relative, "/"-separated, directories ending in "/")
-    // mapped to its content (link target for links, "" for directories). Test binaries
-    // copied in by runInside are left out.
+    // Every path under the root (relative, directories ending in "/") mapped to its
+    // content ("-> target" for links), less what runInside copies in.
     std::map<std::string, std::string> snapshot() const;
 
-    // Runs the installer with args as given (add "-r", root() yourself); stdin gets
-    // input. env entries "NAME=value" are added to the environment.
-    RunResult run(const std::vector<std::string>& args, const std::string& input = "",
-                  const std::vector<std::string>& env = {}) const;
-    // Runs "installer -r ROOT args...".
+    // Runs "installer -r ROOT args..." with input on standard input and env entries
+    // "NAME=value" added to the environment.
     RunResult runOnRoot(const std::vector<std::string>& args, const std::string& input = "",
                         const std::vector<std::string>& env = {}) const;
     // Runs the installer already inside the root (for --commit and --cancel, which act
@@ -68,8 +64,7 @@ bool runInRoot(const std::string& root, const std::function<void()>& body);
 RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
                           const std::string& input = "", const std::vector<std::string>& env = {});
 
-// A file system mounted for one test: a tmpfs at dir (relative to the root) with its
-// mount options ("size=64k").
+// A tmpfs mounted for one test at dir (relative to the root) with options ("size=64k").
 struct TestMount {
     std::string dir;
     std::string options;

@@ -3,14 +3,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, strlen(prefix), prefix) == 0;
-}
 
 std::vector<Dependency> parseList(const std::string& text) {
     std::vector<Dependency> list;
@@ -19,35 +16,13 @@ std::vector<Dependency> parseList(const std::string& text) {
     return list;
 }
 
-bool applyInstalledToken(InstalledPackage& package, const std::string& token) {
-    if (token == "disabled")
-        package.disabled = true;
-    else if (token == "user")
-        package.userForced = true;
-    else if (token == "uninstall")
-        package.action = ScheduledAction::Uninstall;
-    else if (token == "enable")
-        package.action = ScheduledAction::Enable;
-    else if (token == "disable")
-        package.action = ScheduledAction::Disable;
-    else if (startsWith(token, "bundle="))
-        package.bundle.name = token.substr(7);
-    else if (startsWith(token, "files="))
-        for (const std::string& path : fields(token.substr(6), ','))
-            package.files.insert(path);
-    else
-        return false;
-    return true;
-}
-
 void addMembers(Package& bundle, const std::string& text) {
     bundle.isBundle = true;
     for (const std::string& member : fields(text, ',')) {
         size_t at = member.find('@');
-        auto record = std::make_unique<Package>(member.substr(0, at), parseVersion("1.0"));
-        if (at != std::string::npos)
-            record->version = parseVersion(member.substr(at + 1));
-        bundle.contents.push_back(std::move(record));
+        bundle.contents.push_back(std::make_unique<Package>(
+            member.substr(0, at),
+            parseVersion(at == std::string::npos ? "1.0" : member.substr(at + 1))));
     }
 }
 
@@ -56,28 +31,44 @@ void parseInto(Package& package, InstalledPackage* installed, const std::string&
     std::vector<std::string> tokens = fields(text, ' ');
     package.name = tokens.empty() || tokens[0] == "-" ? std::string() : tokens[0];
     package.version = parseVersion("1.0");
+    static const std::map<std::string, ScheduledAction> actions = {
+        {"uninstall", ScheduledAction::Uninstall},
+        {"enable", ScheduledAction::Enable},
+        {"disable", ScheduledAction::Disable}};
     for (size_t i = 1; i < tokens.size(); ++i) {
         const std::string& token = tokens[i];
+        std::string key = token.substr(0, token.find('='));
         std::string value = token.substr(token.find('=') + 1);
         if (token == "placeholder")
             package.version = package.buildTime = 0xFFFFFFFF;
         else if (isdigit(static_cast<unsigned char>(token[0])))
             package.version = parseVersion(token);
-        else if (startsWith(token, "built="))
+        else if (key == "built")
             package.buildTime = uint32_t(strtoul(value.c_str(), nullptr, 10));
         else if (token == "isbundle")
             package.isBundle = true;
-        else if (startsWith(token, "arch="))
+        else if (key == "arch")
             package.arch = value;
-        else if (startsWith(token, "deps="))
+        else if (key == "deps")
             package.deps = parseList(value);
-        else if (startsWith(token, "provides="))
+        else if (key == "provides")
             package.provides = parseList(value);
-        else if (startsWith(token, "conflicts="))
+        else if (key == "conflicts")
             package.conflicts = parseList(value);
-        else if (startsWith(token, "members="))
+        else if (key == "members")
             addMembers(package, value);
-        else if (!installed || !applyInstalledToken(*installed, token))
+        else if (installed && token == "disabled")
+            installed->disabled = true;
+        else if (installed && token == "user")
+            installed->userForced = true;
+        else if (installed && actions.count(token))
+            installed->action = actions.at(token);
+        else if (installed && key == "bundle")
+            installed->bundle.name = value;
+        else if (installed && key == "files")
+            for (const std::string& path : fields(value, ','))
+                installed->files.insert(path);
+        else
             ADD_FAILURE() << "unknown token " << token;
     }
 }

@@ -11,13 +11,10 @@
 
 const Signer& developmentSigner() {
     static Signer signer;
-    static bool loaded = false;
-    if (!loaded) {
-        std::string error;
-        loaded = loadSignerKeys(signer, sourcePath("keys/development-ed25519.seed"),
-                                sourcePath("keys/development-legacy.secret"), error);
-        EXPECT_TRUE(loaded) << error;
-    }
+    static std::string error;
+    static bool loaded = loadSignerKeys(signer, sourcePath("keys/development-ed25519.seed"),
+                                        sourcePath("keys/development-legacy.secret"), error);
+    EXPECT_TRUE(loaded) << error;
     return signer;
 }
 
@@ -27,14 +24,6 @@ Version version7(unsigned minor, unsigned build) {
 
 Dependency entry(const std::string& name, Version min, Version max) {
     return Dependency{name, min, max};
-}
-
-std::string signedPackage(const Package& package, const std::vector<FileEntry>& files,
-                          const std::string& image, SignatureKind kind, uint32_t magic) {
-    std::string file;
-    EXPECT_TRUE(buildSignedPackage(file, package, files, image, DigestKind::Sha256, kind,
-                                   developmentSigner(), magic));
-    return file;
 }
 
 PackageSpec spec(const std::string& name, Version version, const std::vector<FileEntry>& files,
@@ -48,7 +37,10 @@ std::string packageFile(const PackageSpec& spec) {
     package.deps = spec.deps;
     package.provides = spec.provides;
     package.conflicts = spec.conflicts;
-    return signedPackage(package, spec.files, spec.image, spec.signature, spec.magic);
+    std::string file;
+    EXPECT_TRUE(buildSignedPackage(file, package, spec.files, spec.image, DigestKind::Sha256,
+                                   spec.signature, developmentSigner(), spec.magic));
+    return file;
 }
 
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,

@@ -29,13 +29,9 @@ struct PackageSpec {
 };
 PackageSpec spec(const std::string& name = "pkg", Version version = version7(10),
                  const std::vector<FileEntry>& files = {}, uint32_t flags = 0);
-// The package file of spec, signed with the development keys.
+// The package file of spec, signed with the development keys (SHA-256 digest).
 std::string packageFile(const PackageSpec& spec);
 
-// A package file signed with the development keys (SHA-256 digest).
-std::string signedPackage(const Package& package, const std::vector<FileEntry>& files = {},
-                          const std::string& image = "", SignatureKind kind = SignatureKind::Both,
-                          uint32_t magic = PackageMagic);
 // A bundle of the given signed package files, with list part 20 when blocked is not empty
 // and an image part (the bundle keeps its image) when image is not empty.
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
