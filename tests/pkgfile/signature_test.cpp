@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pkgfile/curve25519.h"
@@ -26,13 +28,11 @@ std::vector<uint8_t> bytes(const std::string& hex) {
     return out;
 }
 
-Signer developmentSigner() {
-    Signer signer;
+std::vector<PartLocation> partsOf(const std::string& file) {
+    std::vector<PartLocation> parts;
     std::string error;
-    EXPECT_TRUE(loadSignerKeys(signer, sourcePath("keys/development-ed25519.seed"),
-                               sourcePath("keys/development-legacy.secret"), error))
-        << error;
-    return signer;
+    EXPECT_TRUE(listParts(file, parts, error)) << error;
+    return parts;
 }
 
 // The signature level of every package in the file, in order, from the reader.
@@ -69,8 +69,8 @@ TEST(Signature, VectorsHoldAndEveryCoveredBitMatters) {
     curve25519::LegacyBase base;
     ASSERT_TRUE(curve25519::prepareBase(base, key.data()));
     for (const auto& vector : Vectors) {
-        std::vector<uint8_t> digest = bytes(vector.digest), c = bytes(vector.check),
-                             v = bytes(vector.value), signature = bytes(vector.ed25519);
+        auto digest = bytes(vector.digest), c = bytes(vector.check), v = bytes(vector.value),
+             signature = bytes(vector.ed25519);
         uint8_t h[32], y[32];
         legacyScalar(h, digest.data(), c.data());
         curve25519::combine(y, base, v.data(), h);
@@ -82,8 +82,7 @@ TEST(Signature, VectorsHoldAndEveryCoveredBitMatters) {
             return eddsa::verify(asn1::blob(edKey.data(), keySize), asn1::blob(digest.data(), 32),
                                  asn1::blob(signature.data(), signatureSize)) != 0;
         };
-        EXPECT_TRUE(legacyValid());
-        EXPECT_TRUE(ed25519Valid(32, 64));
+        EXPECT_TRUE(legacyValid() && ed25519Valid(32, 64));
         EXPECT_FALSE(ed25519Valid(31, 64) || ed25519Valid(32, 63));
 
         // The first 20 digest bytes, c and v are covered by the legacy check; the rest of
@@ -97,8 +96,7 @@ TEST(Signature, VectorsHoldAndEveryCoveredBitMatters) {
             }
         }
         digest[31] ^= 0xFF;
-        EXPECT_TRUE(legacyValid());
-        EXPECT_FALSE(ed25519Valid(32, 64));
+        EXPECT_TRUE(legacyValid() && !ed25519Valid(32, 64));
     }
 }
 
@@ -119,15 +117,9 @@ TEST(SignatureLevel, RequiredLevelChangesAtEachBoundary) {
             << c.name << " " << std::hex << c.version;
 }
 
-// A signed package with every kind of part, and parts before its header that no digest
-// covers.
-struct SignedPackage {
-    std::string file;
-    std::vector<PartLocation> parts;
-    size_t headerPart = 2;  // index of the type-1 part
-};
-
-SignedPackage signedPackage(const Signer& signer) {
+// A signed package with every kind of part, and two parts before its header (the third
+// part) that no digest covers.
+std::string signedPackage() {
     PackageWriter writer;
     writer.part(PartDigestSelector, DigestSelectorData).part(77, "before the header");
     size_t start = writer.body().size();
@@ -137,94 +129,84 @@ SignedPackage signedPackage(const Signer& signer) {
     writer.list(PartProvides, {{"feature", 0, 0, 5}}).list(PartConflicts, {{"other", 0, 0, 0}});
     writer.part(PartImage, std::string(300, 'i')).part(99, "a part nobody reads");
     writer.files({{"bin/tool", std::string(2000, 'x')}, {"etc/conf", "setting=1\n"}});
-    EXPECT_TRUE(appendSignature(writer, start, DigestKind::Sha256, SignatureKind::Both, signer));
-    SignedPackage result;
-    result.file = writer.bytes();
-    std::string error;
-    EXPECT_TRUE(listParts(result.file, result.parts, error)) << error;
-    EXPECT_EQ(result.parts[result.headerPart].type, PartPackageHeader);
-    return result;
+    EXPECT_TRUE(appendSignature(writer, start, DigestKind::Sha256, SignatureKind::Both,
+                                developmentSigner()));
+    return writer.bytes();
 }
 
 TEST(SignatureLevel, SignaturePartSizeDecidesWhichSignaturesCount) {
     REQUIRE_DEVELOPMENT_KEYS();
-    Signer signer = developmentSigner();
-    SignedPackage package = signedPackage(signer);
-    const PartLocation& signature = package.parts.back();
-    ASSERT_EQ(signature.length, 132u);
-    const std::string before = package.file.substr(0, signature.headerOffset);
-    const std::string data = package.file.substr(signature.headerOffset + 6);
+    const std::string file = signedPackage();
+    const std::vector<PartLocation> parts = partsOf(file);
+    ASSERT_EQ(parts.back().length, 132u);
     auto withSignature = [&](size_t length, const std::string& content) {
-        return before + le16(PartSignature) + le32(uint32_t(length)) + content;
+        return file.substr(0, parts.back().headerOffset) + le16(PartSignature) +
+               le32(uint32_t(length)) + content;
     };
     // The digest covers the signature part's header, so the data is signed again for
     // each length.
     auto resigned = [&](size_t length, bool badEd25519, bool badLegacy) {
         uint8_t digest[32];
-        packageDigest(withSignature(length, "").substr(package.parts[2].headerOffset),
-                      DigestKind::Sha256, digest);
+        packageDigest(withSignature(length, "").substr(parts[2].headerOffset), DigestKind::Sha256,
+                      digest);
         std::string content;
-        EXPECT_TRUE(signer.signaturePart(digest, SignatureKind::Both, content));
+        EXPECT_TRUE(developmentSigner().signaturePart(digest, SignatureKind::Both, content));
         content[100] ^= badEd25519;
         content[40] ^= badLegacy;
         content.resize(length, '\0');
         return withSignature(length, content);
     };
-    const struct {
-        const char* what;
-        std::string file;
-        int level;
-    } cases[] = {
-        {"132 bytes, both valid", package.file, 2},
+    const std::tuple<const char*, std::string, int> cases[] = {
+        {"132 bytes, both valid", file, 2},
         {"132 bytes, Ed25519 broken, legacy valid", resigned(132, true, false), 1},
         {"132 bytes, Ed25519 valid, legacy broken", resigned(132, false, true), 2},
         {"131 bytes: legacy only", resigned(131, false, false), 1},
         {"68 bytes, legacy valid", resigned(68, false, false), 1},
         {"68 bytes, legacy broken", resigned(68, false, true), 0},
         {"67 bytes", resigned(67, false, false), 0},
-        {"cut short: declares 132, holds 100", withSignature(132, data.substr(0, 100)), 0},
+        {"cut short: declares 132, holds 100",
+         withSignature(132, file.substr(parts.back().headerOffset + 6, 100)), 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(levelsOf(c.file), std::vector<int>{c.level}) << c.what;
+    for (const auto& [what, changed, level] : cases)
+        EXPECT_EQ(levelsOf(changed), std::vector<int>{level}) << what;
 }
 
 TEST(SignatureLevel, DigestCoversEveryByteFromTheHeaderToTheSignaturePartHeader) {
     REQUIRE_DEVELOPMENT_KEYS();
-    SignedPackage package = signedPackage(developmentSigner());
-    ASSERT_EQ(levelsOf(package.file), std::vector<int>{2});
-
-    // Each changed byte and whether the level stays 2. Changes from the package header to
-    // the signature part's header (every header byte, the first, middle and last data byte
-    // of every part) must break it; the file header's length, the digest selector's data
-    // and the parts before the package header are in no digest.
-    std::vector<std::pair<size_t, bool>> changes = {{4, true}, {5, true}, {6, true}, {7, true}};
-    for (size_t i = 0; i < package.parts.size(); ++i) {
-        const PartLocation& part = package.parts[i];
-        const size_t data = part.headerOffset + 6;
-        const bool covered = i >= package.headerPart;
+    const std::string file = signedPackage();
+    ASSERT_EQ(levelsOf(file), std::vector<int>{2});
+    auto levelsChanged = [&](size_t offset) {
+        std::string changed = file;
+        changed[offset] ^= 0x20;
+        return levelsOf(changed);
+    };
+    // Changes from the package header to the signature part's header (every header byte,
+    // the first, middle and last data byte of every part) must break the signature; the
+    // file header's length, the digest selector's data and the parts before the package
+    // header are in no digest, nor is the magic as long as it stays known.
+    for (size_t offset = 4; offset < 8; ++offset)
+        EXPECT_EQ(levelsChanged(offset), std::vector<int>{2}) << "byte " << offset;
+    const std::vector<PartLocation> parts = partsOf(file);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const size_t data = parts[i].headerOffset + 6, length = parts[i].length;
+        const bool covered = i >= 2;
         std::vector<size_t> offsets;
-        if (part.type != PartSignature && part.length != 0)
-            offsets = {data, data + part.length / 2, data + part.length - 1};
-        for (size_t at = part.headerOffset; at < data && covered; ++at)
+        if (parts[i].type != PartSignature && length != 0)
+            offsets = {data, data + length / 2, data + length - 1};
+        for (size_t at = parts[i].headerOffset; at < data && covered; ++at)
             offsets.push_back(at);
-        if (!covered && part.type != PartDigestSelector)
-            offsets.push_back(part.headerOffset);  // type of an unknown part
-        for (size_t at : offsets)
-            changes.push_back({at, !covered});
+        if (!covered && parts[i].type != PartDigestSelector)
+            offsets.push_back(parts[i].headerOffset);  // type of an unknown part
+        for (size_t at : offsets) {
+            std::vector<int> levels = levelsChanged(at);
+            if (covered)
+                EXPECT_TRUE(levels.empty() || levels[0] == 0) << "byte " << at;
+            else
+                EXPECT_EQ(levels, std::vector<int>{2}) << "byte " << at;
+        }
     }
-    for (auto [offset, stays] : changes) {
-        std::string file = package.file;
-        file[offset] ^= 0x20;
-        std::vector<int> levels = levelsOf(file);
-        if (stays)
-            EXPECT_EQ(levels, std::vector<int>{2}) << "byte " << offset;
-        else
-            EXPECT_TRUE(levels.empty() || levels[0] == 0) << "byte " << offset;
-    }
-    // Nor is the magic, as long as it stays known.
-    std::string unrecorded = package.file;
-    unrecorded.replace(0, 4, le32(UnrecordedMagic));
-    EXPECT_EQ(levelsOf(unrecorded), std::vector<int>{2}) << "unrecorded magic";
+    std::string unrecorded = file;
+    EXPECT_EQ(levelsOf(unrecorded.replace(0, 4, le32(UnrecordedMagic))), std::vector<int>{2});
 }
 
 // SHA-1 bundles are verified through pkgtool's round trip.
@@ -234,15 +216,12 @@ TEST(SignatureLevel, BundleMembersAreVerifiedEachOnItsOwnDigest) {
         signedBundle(Package("bundle", version7(10), 1),
                      {simplePackage("first"), simplePackage("second")}, {entry("first")});
     EXPECT_EQ(levelsOf(file), (std::vector<int>{2, 2}));
-    std::vector<PartLocation> parts;
-    std::string error;
-    ASSERT_TRUE(listParts(file, parts, error)) << error;
+    const std::vector<PartLocation> parts = partsOf(file);
     auto changedIn = [&](uint16_t type) {
-        size_t i = 0;
-        while (parts[i].type != type)
-            ++i;
+        auto part = std::find_if(parts.begin(), parts.end(),
+                                 [&](const PartLocation& p) { return p.type == type; });
         std::string changed = file;
-        changed[parts[i].headerOffset + 6 + parts[i].length / 2] ^= 1;
+        changed[part->headerOffset + 6 + part->length / 2] ^= 1;
         return levelsOf(changed);
     };
     // The bundle's own parts are in no member's digest; a change inside the first
