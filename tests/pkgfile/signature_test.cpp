@@ -101,20 +101,16 @@ TEST(Signature, VectorsHoldAndEveryCoveredBitMatters) {
 }
 
 TEST(SignatureLevel, RequiredLevelChangesAtEachBoundary) {
-    const struct {
-        const char* name;
-        Version version;
-        int level;
-    } cases[] = {
+    const std::tuple<const char*, Version, int> cases[] = {
         {"branding", 0x07100000, 1},  {"tunnels", 0x062E6608, 1}, {"tunnels", 0x062E6609, 2},
         {"tunnels", 0x062EFFFF, 2},   {"tunnels", 0x062F0000, 1}, {"tunnels", 0x06306600, 1},
         {"tunnels", 0x06306601, 2},   {"tunnels", 0x06FFFFFF, 2}, {"tunnels", 0x07000000, 1},
         {"tunnels", 0x07016203, 1},   {"tunnels", 0x07016204, 2}, {"system", 0, 1},
         {"brandings", 0x07100000, 2},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(requiredSignatureLevel(c.name, c.version), c.level)
-            << c.name << " " << std::hex << c.version;
+    for (const auto& [name, version, level] : cases)
+        EXPECT_EQ(requiredSignatureLevel(name, version), level)
+            << name << " " << std::hex << version;
 }
 
 // A signed package with every kind of part, and two parts before its header (the third
