@@ -1,7 +1,6 @@
 // Test support: temporary device roots and running code and the installer inside them.
 #include "support/device_root.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -10,12 +9,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <iostream>
 #include <iterator>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char InsideDir[] = ".test-bin";
+const std::string InsideDir = ".test-bin";
 
 std::vector<std::string> splitWords(const std::string& text) {
     std::istringstream in(text);
@@ -37,9 +32,8 @@ const std::vector<std::string> Emulator = splitWords(INSTALLER_EMULATOR);
 // Gives this process the right to chroot and mount: nothing to do as root, else a user
 // namespace in which it is root.
 bool gainRoot() {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (uid == 0)
+    std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    if (uid == "0")
         return true;
     if (unshare(CLONE_NEWUSER) != 0)
         return false;
@@ -71,28 +65,27 @@ int decodeStatus(int status) {
 
 // All that was written to file, which is then closed.
 std::string takeContent(FILE* file) {
-    std::string text;
+    fseek(file, 0, SEEK_END);
+    std::string text(size_t(ftell(file)), '\0');
     rewind(file);
-    char chunk[65536];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
-        text.append(chunk, n);
+    text.resize(fread(&text[0], 1, text.size(), file));
     fclose(file);
     return text;
 }
 
-// Runs argv with input on standard input, capturing both outputs. With a root the child
-// sees /proc inside it (the sanitizers read it, whether the child enters the root itself
-// (enter) or the installer does with "-r"); a failure there only costs their options.
-RunResult runProcess(const std::vector<std::string>& argv, const std::string& input,
+// Runs the program (under the emulator of a cross build) with args and input on standard
+// input, capturing both outputs. With a root the child sees /proc inside it (the
+// sanitizers read it, whether the child enters the root itself (enter) or the installer
+// does with "-r"); a failure there only costs their options.
+RunResult runProcess(std::vector<std::string> argv, const std::string& input,
                      const std::vector<std::string>& env, const std::string& root = "",
                      bool enter = false) {
-    RunResult result;
     // The outputs go to files, so the child never waits for this process to read them.
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     int inPipe[2];
     if (out == nullptr || err == nullptr || pipe(inPipe) != 0)
-        return result;
+        return {};
     // A child that exits without reading all of its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     fflush(nullptr);
@@ -102,7 +95,6 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
         dup2(inPipe[0], 0);
         dup2(fileno(out), 1);
         dup2(fileno(err), 2);
-        close(inPipe[0]);
         close(inPipe[1]);
         if (!gainRoot())
             _exit(126);
@@ -116,24 +108,20 @@ RunResult runProcess(const std::vector<std::string>& argv, const std::string& in
         for (const std::string& entry : env)
             putenv(strdup(entry.c_str()));
         std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
     close(inPipe[0]);
-    for (size_t done = 0; done < input.size();) {
-        ssize_t n = write(inPipe[1], input.data() + done, input.size() - done);
-        if (n <= 0 && !(n < 0 && errno == EINTR))
+    for (ssize_t n, done = 0; done < ssize_t(input.size()); done += n)
+        if ((n = write(inPipe[1], input.data() + done, input.size() - done)) <= 0)
             break;
-        done += n > 0 ? size_t(n) : 0;
-    }
     close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);
-    result = {decodeStatus(status), takeContent(out), takeContent(err)};
-    return result;
+    return {decodeStatus(status), takeContent(out), takeContent(err)};
 }
 
 // The program (under the emulator of a cross build) with args.
@@ -177,8 +165,7 @@ bool prepareMounts(const std::string& root, const std::vector<TestMount>& mounts
 }  // namespace
 
 DeviceRoot::DeviceRoot() {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/device-root-XXXXXX";
+    std::string pattern = fs::temp_directory_path() / "device-root-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         ADD_FAILURE() << "mkdtemp failed: " << strerror(errno);
         return;
@@ -205,9 +192,9 @@ void DeviceRoot::makeDir(const std::string& relative) const {
 
 void DeviceRoot::writeFile(const std::string& relative, const std::string& content,
                            unsigned mode) const {
-    std::string full = path(relative);
-    makeDir(full.substr(rootPath.size(), full.rfind('/') - rootPath.size()));
-    putFile(full, content, mode);
+    std::error_code ignored;
+    fs::create_directories(fs::path(path(relative)).parent_path(), ignored);
+    putFile(path(relative), content, mode);
 }
 
 std::string DeviceRoot::readFile(const std::string& relative) const {
@@ -232,7 +219,7 @@ std::map<std::string, std::string> DeviceRoot::snapshot() const {
         if (rel == InsideDir || rel == "proc")
             it.disable_recursion_pending();
         else if (it->is_symlink(ignored))
-            tree[rel] = "-> " + fs::read_symlink(it->path(), ignored).string();
+            tree[rel] = "-> " + linkTarget(rel);
         else
             tree[rel + (it->is_directory(ignored) ? "/" : "")] = fileText(it->path());
     }
@@ -249,11 +236,10 @@ RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std:
 // Copies the installer into the root with what it needs to start there: the emulator of
 // a cross build, else the shared libraries that ldd names, the dynamic loader as ld.so.
 void DeviceRoot::installBinaryInside() const {
-    if (binaryInside)
-        return;
-    binaryInside = true;
-    makeDir(InsideDir);
     std::string dir = path(InsideDir) + "/";
+    if (pathPresent(dir + "installer"))
+        return;
+    makeDir(InsideDir);
     putFile(dir + "installer", fileText(INSTALLER_BINARY), 0755);
     std::vector<std::string> needed =
         Emulator.empty() ? splitWords(runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}).out)
@@ -269,12 +255,12 @@ void DeviceRoot::installBinaryInside() const {
 RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std::string& input,
                                 const std::vector<std::string>& env) const {
     installBinaryInside();
-    std::string inside = std::string("/") + InsideDir + "/";
+    std::string inside = "/" + InsideDir + "/";
     std::vector<std::string> argv = {inside + "installer"};
     if (!Emulator.empty()) {
         argv.insert(argv.begin(), Emulator.begin() + 1, Emulator.end());
         argv.insert(argv.begin(), inside + fs::path(Emulator[0]).filename().string());
-    } else if (exists(std::string(InsideDir) + "/ld.so")) {
+    } else if (exists(InsideDir + "/ld.so")) {
         argv.insert(argv.begin(), {inside + "ld.so", "--library-path", inside});
     }
     argv.insert(argv.end(), args.begin(), args.end());
@@ -302,20 +288,16 @@ bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts
     return passesInChild([&] { return prepareMounts(root, mounts); }, body);
 }
 
+// The C++ streams need no flush of their own: they write through the C streams.
 std::string captureOutput(int fd, const std::function<void()>& body) {
-    auto flushAll = [] {
-        std::cout.flush();
-        std::cerr.flush();
-        fflush(nullptr);
-    };
-    flushAll();
     FILE* file = tmpfile();
     if (file == nullptr)
-        return std::string();
+        return "";
+    fflush(nullptr);
     int saved = dup(fd);
     dup2(fileno(file), fd);
     body();
-    flushAll();
+    fflush(nullptr);
     dup2(saved, fd);
     close(saved);
     return takeContent(file);

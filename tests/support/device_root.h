@@ -51,7 +51,6 @@ class DeviceRoot {
     void installBinaryInside() const;
 
     std::string rootPath;
-    mutable bool binaryInside = false;
 };
 
 // Runs body in a child process chrooted to root (in a user namespace when not root).

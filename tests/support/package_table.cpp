@@ -1,9 +1,8 @@
 // Test support: package records and sets from their compact text form.
 #include "support/package_table.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <map>
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +25,9 @@ void addMembers(Package& bundle, const std::string& text) {
     }
 }
 
-// Tokens that only an installed record has go to installed (null for other records).
-void parseInto(Package& package, InstalledPackage* installed, const std::string& text) {
+// Tokens that only an installed record has are refused for other records.
+void parseInto(Package& package, const std::string& text) {
+    auto* installed = dynamic_cast<InstalledPackage*>(&package);
     std::vector<std::string> tokens = fields(text, ' ');
     package.name = tokens.empty() || tokens[0] == "-" ? std::string() : tokens[0];
     package.version = parseVersion("1.0");
@@ -44,17 +44,15 @@ void parseInto(Package& package, InstalledPackage* installed, const std::string&
         else if (isdigit(static_cast<unsigned char>(token[0])))
             package.version = parseVersion(token);
         else if (key == "built")
-            package.buildTime = uint32_t(strtoul(value.c_str(), nullptr, 10));
+            package.buildTime = uint32_t(std::stoul(value));
         else if (token == "isbundle")
             package.isBundle = true;
         else if (key == "arch")
             package.arch = value;
-        else if (key == "deps")
-            package.deps = parseList(value);
-        else if (key == "provides")
-            package.provides = parseList(value);
-        else if (key == "conflicts")
-            package.conflicts = parseList(value);
+        else if (key == "deps" || key == "provides" || key == "conflicts")
+            (key == "deps"       ? package.deps
+             : key == "provides" ? package.provides
+                                 : package.conflicts) = parseList(value);
         else if (key == "members")
             addMembers(package, value);
         else if (installed && token == "disabled")
@@ -78,8 +76,7 @@ void parseInto(Package& package, InstalledPackage* installed, const std::string&
 std::vector<std::string> fields(const std::string& text, char separator) {
     std::vector<std::string> parts;
     std::istringstream in(text);
-    std::string part;
-    while (std::getline(in, part, separator)) {
+    for (std::string part; std::getline(in, part, separator);) {
         size_t first = part.find_first_not_of(" \n");
         if (first != std::string::npos)
             parts.push_back(part.substr(first, part.find_last_not_of(" \n") + 1 - first));
@@ -88,54 +85,39 @@ std::vector<std::string> fields(const std::string& text, char separator) {
 }
 
 Version parseVersion(const std::string& text) {
-    char* rest = nullptr;
-    Version major = strtoul(text.c_str(), &rest, 10);
-    Version minor = *rest == '.' ? strtoul(rest + 1, &rest, 10) : 0;
-    Version kind = 'f';
-    for (const char* word : {"alpha", "beta", "rc"}) {
-        if (strncmp(rest, word, strlen(word)) == 0) {
-            kind = word[0] == 'r' ? 'c' : word[0];
-            rest += strlen(word);
-        }
-    }
-    Version build = strtoul(rest + (*rest == '.' ? 1 : 0), nullptr, 10);
-    return major << 24 | minor << 16 | kind << 8 | build;
+    static const std::regex form(R"((\d+)(?:\.(\d+))?(alpha|beta|rc)?\.?(\d*))");
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(text, m, form)) << "bad version " << text;
+    auto number = [&](int i) { return Version(strtoul(m.str(i).c_str(), nullptr, 10)); };
+    Version kind = !m[3].matched ? 'f' : m.str(3) == "rc" ? 'c' : m.str(3)[0];
+    return number(1) << 24 | number(2) << 16 | kind << 8 | number(4);
 }
 
 Dependency parseDependency(const std::string& text) {
-    Dependency dependency;
-    size_t colon = text.find(':');
-    if (colon != std::string::npos)
-        dependency.priority = int32_t(strtol(text.c_str() + colon + 1, nullptr, 10));
-    std::string rest = text.substr(0, colon);
-    size_t at = rest.find('@');
-    dependency.name = rest.substr(0, at);
-    if (at == std::string::npos)
-        return dependency;
-    std::string range = rest.substr(at + 1);
-    size_t dots = range.find("..");
-    if (dots != 0)
-        dependency.min = parseVersion(range.substr(0, dots));
-    if (dots != std::string::npos && dots + 2 < range.size())
-        dependency.max = parseVersion(range.substr(dots + 2));
+    static const std::regex form(R"(([^@:]*)(?:@(.*?)(?:\.\.(.*?))?)?(?::(-?\d+))?)");
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(text, m, form)) << "bad entry " << text;
+    Dependency dependency{m.str(1)};
+    if (m.length(2) > 0)
+        dependency.min = parseVersion(m.str(2));
+    if (m.length(3) > 0)
+        dependency.max = parseVersion(m.str(3));
+    if (m[4].matched)
+        dependency.priority = int32_t(std::stol(m.str(4)));
     return dependency;
-}
-
-std::unique_ptr<InstalledPackage> parseInstalled(const std::string& text) {
-    auto package = std::make_unique<InstalledPackage>();
-    parseInto(*package, package.get(), text);
-    return package;
 }
 
 std::unique_ptr<CandidatePackage> parseCandidate(const std::string& text) {
     auto package = std::make_unique<CandidatePackage>();
-    parseInto(*package, nullptr, text);
+    parseInto(*package, text);
     return package;
 }
 
 void addPackages(PackageSet& set, const std::string& records) {
-    for (const std::string& record : fields(records, ';'))
-        set.packages.push_back(parseInstalled(record));
+    for (const std::string& record : fields(records, ';')) {
+        set.packages.push_back(std::make_unique<InstalledPackage>());
+        parseInto(*set.packages.back(), record);
+    }
 }
 
 std::string describeSet(const PackageSet& set) {

@@ -29,7 +29,6 @@ std::vector<std::string> fields(const std::string& text, char separator);
 
 Version parseVersion(const std::string& text);
 Dependency parseDependency(const std::string& text);
-std::unique_ptr<InstalledPackage> parseInstalled(const std::string& text);
 std::unique_ptr<CandidatePackage> parseCandidate(const std::string& text);
 // Appends one installed record per part of records separated by ";".
 void addPackages(PackageSet& set, const std::string& records);
