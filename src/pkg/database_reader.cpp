@@ -136,7 +136,8 @@ bool readFilesList(InstalledPackage& package, const std::string& dir) {
         return false;
     std::string line;
     while (files.readLine(line)) {
-        if (line.empty())
+        // A damaged list must not make an uninstall remove anything outside /flash.
+        if (line.empty() || hasParentStep(line))
             continue;
         if (line[0] != '/')
             line.insert(0, "/");

@@ -82,6 +82,27 @@ bool isSafePackageName(const std::string& name) {
            name.find_first_of("/ \n") == std::string::npos;
 }
 
+bool hasParentStep(const std::string& path) {
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash - start == 2 && path.compare(start, 2, "..") == 0)
+            return true;
+        start = slash + 1;
+    }
+    return false;
+}
+
+bool isSafeEntryName(const std::string& name) {
+    if (name.empty() || name.back() == '/')
+        return false;
+    if (name.find_first_of(std::string(" \n\0", 3)) != std::string::npos)
+        return false;
+    return !hasParentStep(name);
+}
+
 bool satisfies(const Package& package, const Dependency& dependency) {
     return sameName(package.name, dependency.name) && package.version >= dependency.min &&
            (dependency.max == 0 || package.version <= dependency.max);

@@ -99,6 +99,12 @@ bool sameName(const std::string& a, const std::string& b);
 // "/", a blank or a line feed (which would reach outside /flash/var/pdb/ or break a saved
 // manifest's lines).
 bool isSafePackageName(const std::string& name);
+// A path below /flash that can't be taken as it stands: one with a ".." component, a
+// blank, a line feed or a NUL byte (the saved manifest can't carry them), or an empty or
+// directory name.
+bool isSafeEntryName(const std::string& name);
+// The path has a ".." component, which would lead out of the folder it is taken below.
+bool hasParentStep(const std::string& path);
 // The package has the dependency's name and a version within its bounds.
 bool satisfies(const Package& package, const Dependency& dependency);
 // Same names and intersecting ranges, a bound of 0 being open.

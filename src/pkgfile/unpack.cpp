@@ -77,23 +77,6 @@ bool copyData(InflateStream& in, std::ofstream& out, uint32_t length, bool& read
 
 }  // namespace
 
-bool isSafeEntryName(const std::string& name) {
-    if (name.empty() || name.back() == '/')
-        return false;
-    if (name.find_first_of(std::string(" \n\0", 3)) != std::string::npos)
-        return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t slash = name.find('/', start);
-        if (slash == std::string::npos)
-            slash = name.size();
-        if (name.compare(start, slash - start, "..") == 0 && slash - start == 2)
-            return false;
-        start = slash + 1;
-    }
-    return true;
-}
-
 bool imageCopyIsWhole(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
     if (!package.keepImage || !file.buffer().copyFailed())
         return true;

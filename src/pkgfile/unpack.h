@@ -19,10 +19,6 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
 // their targets under /flash (or /flash/x/<name>/ for a disabled package).
 bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest, PackageFile& file);
 
-// Names that can't be taken as they stand: a path with a ".." component, a blank, a line
-// feed or a NUL byte (the saved manifest can't carry them), or an empty or directory name.
-bool isSafeEntryName(const std::string& name);
-
 // A package whose file is kept as its image needs all of it in the copy stream: a copy
 // cut short (a full disk) is reported as a failed write of "image" and answers false.
 bool imageCopyIsWhole(PackageSet& set, const InstalledPackage& package, PackageFile& file);

@@ -8,6 +8,7 @@
 
 #include "pkg/database.h"
 #include "pkgfile/package_file.h"
+#include "pkgfile/signature.h"
 #include "pkgfile/unpack.h"
 #include "plan/actions.h"
 #include "plan/install_check.h"
@@ -38,10 +39,27 @@ void reportBrokenBundle(PackageSet& set, const Dependency& reference) {
     set.error("installation of %s failed: broken package", dependencyText(reference).c_str());
 }
 
+// True when the package's signature part, from where the file stands, holds the level its
+// name and version need.
+bool signatureHolds(const InstalledPackage& package, PackageFile& file) {
+    while (file.currentType != PartSignature && file.currentType != PartEnd &&
+           file.currentType != PartPackageHeader)
+        file.nextPart();
+    return file.currentType == PartSignature &&
+           file.verify() >= requiredSignatureLevel(package.name, package.version);
+}
+
 // A bundle member that is not installed: its parts up to the next member are passed over.
-void passOverMember(PackageFile& file) {
+// Its signature is still checked, since the bundle file may be kept as the image that
+// describes the members.
+bool passOverMember(PackageSet& set, const InstalledPackage& member, PackageFile& file) {
+    if (!signatureHolds(member, file)) {
+        reportBrokenPackage(set, member);
+        return false;
+    }
     while (file.good() && file.currentType != PartPackageHeader)
         file.nextPart();
+    return true;
 }
 
 // The installed record stays when the same version is offered again.
@@ -118,11 +136,20 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
     }
     if ((found & InstallFlag::Reinstall) || (found & ~flags)) {
         if (bundle) {
-            passOverMember(file);
+            package->bundle = *bundle;
+            if (!passOverMember(set, *package, file))
+                return false;
             InstalledPackage* installed = findPackage(set, package->name);
             if (installed && installedName)
                 *installedName = installed->name;
             return installed != nullptr;
+        }
+        // A file kept as the stored or boot image is checked even when nothing is installed
+        // from it: an unchecked file must not take a good image's place.
+        if ((found & InstallFlag::Reinstall) && package->keepImage &&
+            !signatureHolds(*package, file)) {
+            reportBrokenPackage(set, *package);
+            return false;
         }
         if (found & InstallFlag::Reinstall)
             return keepInstalled(set, *package, flags, found, bootImage, installedName);

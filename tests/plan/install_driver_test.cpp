@@ -1,5 +1,5 @@
-// The install driver end to end: reinstalls, new versions, and bundles with blocked, replaced, dropped
-// and unchanged members.
+// The install driver end to end: reinstalls, new versions, and bundles with blocked, replaced,
+// dropped and unchanged members.
 #include "plan/install_driver.h"
 
 #include <gtest/gtest.h>
@@ -106,5 +106,57 @@ TEST(InstallDriverTest, NewVersionLeavesNoFileOfTheOldOneBehind) {
         EXPECT_EQ(root.readFile("flash/bin/kept"), "2");
         EXPECT_FALSE(root.exists("flash/lib/dropped"));
         EXPECT_EQ(root.readFile(Pdb + "p/files"), "bin/kept\n");
+    }
+}
+
+// A file of the installed version is passed over, yet its copy replaces the kept image (or
+// the boot image): it is checked first, so a damaged one is refused and changes nothing.
+TEST(InstallDriverTest, DamagedFileOfTheInstalledVersionKeepsTheGoodImage) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    PackageSpec made = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
+    made.image = "IMAGE";
+    const std::string good = packageFile(made);
+    std::string damaged = good;
+    damaged[damaged.size() - 150] ^= 1;  // in the files part, before the signature
+    const std::string member = packageFile(spec("m", version7(10), {{"bin/m", "m"}}));
+    std::string damagedMember = member;
+    damagedMember[damagedMember.size() - 150] ^= 1;
+    const std::string Refused = "ERROR: installation of kern-7.10 failed: broken package";
+    struct Case {
+        const char* what;
+        std::string installed, offered;
+        std::vector<std::string> args;
+        bool fromStdin;
+        std::string message;
+    } cases[] = {
+        {"standard input", good, damaged, {}, true, Refused},
+        {"standard input, --reinstall", good, damaged, {"--reinstall"}, true, Refused},
+        {"download directory", good, damaged, {}, false, Refused},
+        {"bundle member passed over",
+         bundle(version7(10), {member}),
+         bundle(version7(11), {damagedMember}),
+         {},
+         true,
+         "ERROR: installation of bnd-7.11 failed: broken package"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceRoot root;
+        ASSERT_EQ(installFromStdin(root, c.installed).status, 0);
+        auto before = deviceState(root);
+        RunResult result;
+        if (c.fromStdin) {
+            result = installFromStdin(root, c.offered, c.args);
+        } else {
+            root.writeFile("rw/pckg/.download/kern.npk", c.offered);
+            result = root.runOnRoot(c.args);
+            before.erase("rw/pckg/.download/kern.npk");
+        }
+        // A refused file drops the upgrade run, which still ends with status 0.
+        EXPECT_EQ(result.status != 0, c.fromStdin);
+        EXPECT_EQ(lastMessage(result), c.message) << result.out;
+        auto after = deviceState(root);
+        after.erase("rw/pckg/.download/kern.npk");
+        EXPECT_EQ(after, before);
     }
 }
