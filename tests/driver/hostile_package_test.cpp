@@ -57,18 +57,6 @@ std::string textAt(const std::string& bytes, size_t offset, size_t length) {
     return text.substr(0, text.find('\0'));
 }
 
-std::string flipped(std::string bytes, size_t offset) {
-    bytes[offset] = char(bytes[offset] ^ 1);
-    return bytes;
-}
-
-std::vector<PartLocation> partsOf(const std::string& file) {
-    std::vector<PartLocation> parts;
-    std::string error;
-    EXPECT_TRUE(listParts(file, parts, error)) << error;
-    return parts;
-}
-
 // Keys the installer does not know.
 const Signer& stranger() {
     static Signer signer;

@@ -28,13 +28,6 @@ std::vector<uint8_t> bytes(const std::string& hex) {
     return out;
 }
 
-std::vector<PartLocation> partsOf(const std::string& file) {
-    std::vector<PartLocation> parts;
-    std::string error;
-    EXPECT_TRUE(listParts(file, parts, error)) << error;
-    return parts;
-}
-
 // The signature level of every package in the file, in order, from the reader.
 std::vector<int> levelsOf(const std::string& file) {
     std::istringstream in(file);

@@ -116,11 +116,9 @@ TEST(InstallDriverTest, DamagedFileOfTheInstalledVersionKeepsTheGoodImage) {
     PackageSpec made = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
     made.image = "IMAGE";
     const std::string good = packageFile(made);
-    std::string damaged = good;
-    damaged[damaged.size() - 150] ^= 1;  // in the files part, before the signature
+    const std::string damaged = flipped(good, good.size() - 150);  // in the files part
     const std::string member = packageFile(spec("m", version7(10), {{"bin/m", "m"}}));
-    std::string damagedMember = member;
-    damagedMember[damagedMember.size() - 150] ^= 1;
+    const std::string damagedMember = flipped(member, member.size() - 150);
     const std::string Refused = "ERROR: installation of kern-7.10 failed: broken package";
     struct Case {
         const char* what;

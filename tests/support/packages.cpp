@@ -116,3 +116,15 @@ std::string lastMessage(const RunResult& result) {
     std::vector<std::string> lines = messageLines(result.out);
     return lines.empty() ? "" : lines.back();
 }
+
+std::vector<PartLocation> partsOf(const std::string& file) {
+    std::vector<PartLocation> parts;
+    std::string error;
+    EXPECT_TRUE(listParts(file, parts, error)) << error;
+    return parts;
+}
+
+std::string flipped(std::string bytes, size_t offset) {
+    bytes[offset] = char(bytes[offset] ^ 1);
+    return bytes;
+}

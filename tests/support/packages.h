@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pkgwriter/bundle_writer.h"
 #include "pkgwriter/signer.h"
 #include "support/device_root.h"
 
@@ -63,3 +64,7 @@ std::vector<std::string> messageLines(const std::string& out);
 std::string simplePackage(const std::string& name, Version version = version7(10));
 // The last message line of a run, "" when there is none.
 std::string lastMessage(const RunResult& result);
+// The parts of a package or bundle file, in order (a test failure when it can't be read).
+std::vector<PartLocation> partsOf(const std::string& file);
+// bytes with the lowest bit of the byte at offset flipped.
+std::string flipped(std::string bytes, size_t offset);
