@@ -39,24 +39,26 @@ void reportBrokenBundle(PackageSet& set, const Dependency& reference) {
     set.error("installation of %s failed: broken package", dependencyText(reference).c_str());
 }
 
-// True when the package's signature part, from where the file stands, holds the level its
-// name and version need.
-bool signatureHolds(const InstalledPackage& package, PackageFile& file) {
+// A package passed over without being installed whose file may still take a good image's
+// place: reads on to its signature part and checks the level its name and version need,
+// reporting a broken package when it falls short.
+bool passedOverIsSigned(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
     while (file.currentType != PartSignature && file.currentType != PartEnd &&
            file.currentType != PartPackageHeader)
         file.nextPart();
-    return file.currentType == PartSignature &&
-           file.verify() >= requiredSignatureLevel(package.name, package.version);
+    if (file.currentType == PartSignature &&
+        file.verify() >= requiredSignatureLevel(package.name, package.version))
+        return true;
+    reportBrokenPackage(set, package);
+    return false;
 }
 
 // A bundle member that is not installed: its parts up to the next member are passed over.
 // Its signature is still checked, since the bundle file may be kept as the image that
 // describes the members.
 bool passOverMember(PackageSet& set, const InstalledPackage& member, PackageFile& file) {
-    if (!signatureHolds(member, file)) {
-        reportBrokenPackage(set, member);
+    if (!passedOverIsSigned(set, member, file))
         return false;
-    }
     while (file.good() && file.currentType != PartPackageHeader)
         file.nextPart();
     return true;
@@ -147,10 +149,8 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
         // A file kept as the stored or boot image is checked even when nothing is installed
         // from it: an unchecked file must not take a good image's place.
         if ((found & InstallFlag::Reinstall) && package->keepImage &&
-            !signatureHolds(*package, file)) {
-            reportBrokenPackage(set, *package);
+            !passedOverIsSigned(set, *package, file))
             return false;
-        }
         if (found & InstallFlag::Reinstall)
             return keepInstalled(set, *package, flags, found, bootImage, installedName);
         return false;
