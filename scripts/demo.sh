@@ -11,6 +11,7 @@ need_packages build-essential cmake zlib1g-dev libssl-dev
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
 step "Building the installer and pkgtool"
+mkdir -p build
 cmake -S . -B build/demo -DINSTALLER_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >build/demo.log 2>&1 ||
     { cat build/demo.log; exit 1; }
 cmake --build build/demo -j "$(nproc)" --target installer pkgtool >>build/demo.log 2>&1 ||
@@ -90,3 +91,10 @@ echo
 
 step "The post-install log /flash/postlog"
 cat "$root/flash/postlog"
+
+step "Where to look"
+echo "The demo device root is $root:"
+echo "  $root/flash          the installed files"
+echo "  $root/flash/var/pdb  the package database (one folder per package)"
+echo "  $root/flash/postlog  the messages of the upgrade runs"
+echo "Run \"$installer -r $root --show\" to list the packages again."
