@@ -92,10 +92,14 @@ TEST_F(PkgtoolTest, BuiltPackagesReadBackAndVerify) {
         "    8 entries, 70034 bytes unpacked\n";
     for (const auto& [version, level, options] : cases) {
         SCOPED_TRACE(options);
-        std::string file = build("app", "--version " + version + " " + options +
-                                            " --arch powerpc --note for-tests --depends system:7.0"
-                                            " --provides web:-1:1.0 --conflicts old::7.1 --flags 2"
-                                            " --processor-class 3:lib");
+        const std::string arguments = "--version " + version + " " + options +
+                                      " --arch powerpc --note for-tests --depends system:7.0"
+                                      " --provides web:-1:1.0 --conflicts old::7.1 --flags 2"
+                                      " --processor-class 3:lib";
+        std::string file = build("app", arguments), first = root.readFile("tmp/work/app.npk");
+        // A second build of the same input with the same keys and time is the same file.
+        build("app", arguments);
+        EXPECT_TRUE(root.readFile("tmp/work/app.npk") == first) << "the second build differs";
         CandidatePackage r;
         ASSERT_TRUE(readPackageInfo(r, file));
         ASSERT_TRUE(r.deps.size() == 1 && r.provides.size() == 1 && r.conflicts.size() == 1);

@@ -126,13 +126,28 @@ bool Signer::signLegacy(const uint8_t digest[32], uint8_t check[16], uint8_t val
     if (!curve25519::prepareBase(base, legacyPublic))
         return false;
     std::unique_ptr<BN_CTX, BignumContextFree> context(BN_CTX_new());
-    Bignum order = groupOrder(), k(BN_new());
-    if (!context || !order || !k)
+    Bignum order = groupOrder(), k;
+    if (!context || !order)
         return false;
-    do {
-        if (!BN_priv_rand_range(k.get(), order.get()))
+    // k is derived from the secret scalar and the digest, as Ed25519 derives its nonce,
+    // so that the same key and digest always give the same signature and signing needs
+    // no random source: k = SHA-512(tag || x' || digest || counter) mod ℓ, with the
+    // counter raised in the rare case that gives 0.
+    static const char tag[] = "pkgtool legacy signature nonce";
+    for (uint8_t counter = 0; !k || BN_is_zero(k.get()); ++counter) {
+        uint8_t input[sizeof tag + 32 + 32 + 1], hash[64];
+        std::memcpy(input, tag, sizeof tag);
+        std::memcpy(input + sizeof tag, legacyScalarForEvenY, 32);
+        std::memcpy(input + sizeof tag + 32, digest, 32);
+        input[sizeof tag + 64] = counter;
+        unsigned int size = 0;
+        if (counter == 255 ||
+            EVP_Digest(input, sizeof input, hash, &size, EVP_sha512(), nullptr) != 1 || size != 64)
             return false;
-    } while (BN_is_zero(k.get()));
+        k.reset(BN_lebin2bn(hash, 64, nullptr));
+        if (!k || !BN_nnmod(k.get(), k.get(), order.get(), context.get()))
+            return false;
+    }
 
     // Y = u(k·G); c = the first 16 bytes of its package hash; h from the digest and c;
     // v = (k - h) / x' (mod ℓ), so that v·|P| + h·G = k·G.
