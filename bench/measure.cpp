@@ -2,7 +2,10 @@
 // setup, and prints the median wall time, the median peak resident memory and the median
 // processor time of the command (and of the processes it waited for).
 //
-// usage: measure [--runs N] [--setup SHELL] [--check SHELL] [--stdin FILE] -- COMMAND ARG...
+// usage: measure [--runs N] [--setup SHELL] [--check SHELL] [--stdin FILE] [--sync]
+//                -- COMMAND ARG...
+// --sync charges the command one sync() after it ends: the time runs until the data the
+// command left in the page cache is on the disk.
 // Output: one line "SECONDS KIB CPU-SECONDS". A run whose command fails, or after which the check
 // fails, ends the helper with status 1, so that a failed install is never reported as a
 // time.
@@ -29,6 +32,7 @@ struct Options {
     std::string setup;
     std::string check;
     std::string stdinPath;
+    bool syncAfter = false;
     std::vector<char*> command;
 };
 
@@ -50,6 +54,10 @@ bool readOptions(int argc, char** argv, Options& options) {
         if (arg == "--") {
             ++i;
             break;
+        }
+        if (arg == "--sync") {
+            options.syncAfter = true;
+            continue;
         }
         if (i + 1 >= argc)
             return false;
@@ -117,6 +125,8 @@ Sample runOnce(const Options& options, const char* errorPath) {
     rusage usage;
     if (wait4(child, &status, 0, &usage) != child)
         fail("wait4 failed");
+    if (options.syncAfter)
+        sync();
     double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     Sample sample{now() - start, usage.ru_maxrss, cpu};
@@ -143,8 +153,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!readOptions(argc, argv, options))
         fail(
-            "usage: measure [--runs N] [--setup SHELL] [--check SHELL] [--stdin FILE] -- "
-            "COMMAND ARG...");
+            "usage: measure [--runs N] [--setup SHELL] [--check SHELL] [--stdin FILE] [--sync] "
+            "-- COMMAND ARG...");
     char errorPath[] = "/tmp/measure-errors-XXXXXX";
     int errorFd = mkstemp(errorPath);
     if (errorFd < 0)

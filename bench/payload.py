@@ -4,6 +4,16 @@
 # usage: payload.py files DEST [MIB]   real files from /usr/share and /usr/lib, copied
 #                                      below DEST with their paths, until MIB (default 40)
 #                                      are reached; prints "FILES BYTES"
+#        payload.py small DEST [COUNT] COUNT (default 2000) files of 3 to 8 KiB from
+#                                      /usr/share, copied the same way; prints "FILES BYTES"
+#        payload.py changed FROM DEST  the tree FROM again below DEST, every file changed
+#                                      in its last bytes (at most 16, the size kept): the
+#                                      next version of a package, whose upgrade has to
+#                                      write every file anew
+#        payload.py check DIR EXPECTED the regular files below DIR are those below
+#                                      EXPECTED, of the same sizes and with the same last
+#                                      4 KiB (where the versions differ); exit status 1
+#                                      otherwise
 #        payload.py blob FILE MIB      MIB of incompressible bytes from a fixed seed
 import hashlib
 import os
@@ -14,14 +24,18 @@ import stat
 import sys
 
 SOURCES = ("/usr/share", "/usr/lib")
-# Names a package entry and a manifest line can hold, and tar and dpkg take as they are.
+# Names a package entry and a manifest line can hold, and tar, dpkg and apk take as they
+# are.
 PLAIN_PATH = re.compile(r"^[A-Za-z0-9._+/@-]+$")
 LARGEST_FILE = 8 << 20
+SMALL_FILES = (3 << 10, 8 << 10)
+CHANGED_TAIL = 16
+CHECKED_TAIL = 4096
 
 
-def candidates():
+def candidates(sources=SOURCES, smallest=1, largest=LARGEST_FILE):
     found = []
-    for top in SOURCES:
+    for top in sources:
         for directory, subdirectories, names in os.walk(top):
             subdirectories.sort()
             for name in names:
@@ -32,7 +46,7 @@ def candidates():
                     st = os.lstat(path)
                 except OSError:
                     continue
-                if stat.S_ISREG(st.st_mode) and 0 < st.st_size <= LARGEST_FILE and \
+                if stat.S_ISREG(st.st_mode) and smallest <= st.st_size <= largest and \
                         os.access(path, os.R_OK):
                     found.append(path)
     # An order by a digest of the path is a spread over both trees that does not depend
@@ -41,22 +55,85 @@ def candidates():
     return found
 
 
+def copy_one(path, destination):
+    target = destination + path
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    try:
+        shutil.copyfile(path, target)
+    except OSError:
+        return 0
+    os.chmod(target, 0o644)
+    return os.path.getsize(target)
+
+
 def copy_files(destination, mebibytes):
     budget = mebibytes << 20
     count = total = 0
     for path in candidates():
         if total >= budget:
             break
-        target = destination + path
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        try:
-            shutil.copyfile(path, target)
-        except OSError:
-            continue
-        os.chmod(target, 0o644)
-        count += 1
-        total += os.path.getsize(target)
+        size = copy_one(path, destination)
+        if size:
+            count += 1
+            total += size
     print(count, total)
+
+
+def copy_small_files(destination, wanted):
+    count = total = 0
+    for path in candidates(("/usr/share",), *SMALL_FILES):
+        if count >= wanted:
+            break
+        size = copy_one(path, destination)
+        if size:
+            count += 1
+            total += size
+    print(count, total)
+
+
+def regular_files(top):
+    """Paths of the regular files below top, relative to it."""
+    found = []
+    for directory, _, names in os.walk(top):
+        for name in names:
+            path = os.path.join(directory, name)
+            if stat.S_ISREG(os.lstat(path).st_mode):
+                found.append(os.path.relpath(path, top))
+    return found
+
+
+def write_changed(source, destination):
+    for relative in regular_files(source):
+        with open(os.path.join(source, relative), "rb") as f:
+            data = bytearray(f.read())
+        for i in range(max(0, len(data) - CHANGED_TAIL), len(data)):
+            data[i] ^= 0x5A
+        target = os.path.join(destination, relative)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data)
+        os.chmod(target, 0o644)
+
+
+def tail(path):
+    with open(path, "rb") as f:
+        size = os.fstat(f.fileno()).st_size
+        f.seek(max(0, size - CHECKED_TAIL))
+        return size, f.read()
+
+
+def check(directory, expected):
+    wanted = regular_files(expected)
+    present = regular_files(directory)
+    if len(present) != len(wanted):
+        sys.exit(f"{directory}: {len(present)} files, not {len(wanted)}")
+    for relative in wanted:
+        try:
+            found = tail(os.path.join(directory, relative))
+        except OSError:
+            sys.exit(f"{directory}: {relative} missing")
+        if found != tail(os.path.join(expected, relative)):
+            sys.exit(f"{directory}: {relative} differs")
 
 
 def write_blob(path, mebibytes):
@@ -67,12 +144,20 @@ def write_blob(path, mebibytes):
 
 
 def main():
-    if len(sys.argv) >= 3 and sys.argv[1] == "files":
-        copy_files(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 40)
-    elif len(sys.argv) == 4 and sys.argv[1] == "blob":
-        write_blob(sys.argv[2], int(sys.argv[3]))
+    args = sys.argv[1:]
+    if len(args) in (2, 3) and args[0] == "files":
+        copy_files(args[1], int(args[2]) if len(args) > 2 else 40)
+    elif len(args) in (2, 3) and args[0] == "small":
+        copy_small_files(args[1], int(args[2]) if len(args) > 2 else 2000)
+    elif len(args) == 3 and args[0] == "changed":
+        write_changed(args[1], args[2])
+    elif len(args) == 3 and args[0] == "check":
+        check(args[1], args[2])
+    elif len(args) == 3 and args[0] == "blob":
+        write_blob(args[1], int(args[2]))
     else:
-        sys.exit("usage: payload.py files DEST [MIB] | blob FILE MIB")
+        sys.exit("usage: payload.py files DEST [MIB] | small DEST [COUNT] | "
+                 "changed FROM DEST | check DIR EXPECTED | blob FILE MIB")
 
 
 if __name__ == "__main__":

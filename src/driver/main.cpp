@@ -8,10 +8,13 @@
 #include <string>
 
 #include "console/package_table.h"
+#include "driver/commit_report.h"
 #include "driver/modes.h"
+#include "driver/run_lock.h"
 #include "driver/saved_manifest.h"
 #include "pkg/database.h"
 #include "pkg/package_set.h"
+#include "stage/temporaries.h"
 
 namespace {
 
@@ -72,14 +75,17 @@ ArgumentsEnd readArguments(int argc, char** argv, Options& options) {
     return ArgumentsEnd::UsedUp;
 }
 
-// Enters the root (a failure is reported and the run goes on in the old root), takes the
-// architecture and loads the package database.
-void startUp(PackageSet& set, const Options& options) {
+// Enters the root (a failure is reported and the run goes on in the old root).
+void enterRoot(const Options& options) {
     if (!options.root.empty() && chroot(options.root.c_str()) != 0)
         perror("chroot");
     if (chdir("/") != 0) {
         // Nothing to do: the paths used from here on are absolute.
     }
+}
+
+// Takes the architecture and loads the package database.
+void loadPackages(PackageSet& set, const Options& options) {
     std::string arch = "i386";
     if (const char* value = getenv("arch"))
         arch = value;
@@ -104,21 +110,41 @@ int runMode(PackageSet& set, const Options& options) {
 
 }  // namespace
 
+// Before a run reads or changes anything on the device it holds the lock, finishes the
+// commit that an interrupted run left in the journal, and sweeps away the temporary files
+// of interrupted runs; only then are /ram/MANIFEST and the package database read.
 int main(int argc, char** argv) {
     // The set exists before anything else, so that every message has its console.
     PackageSet& set = PackageSet::instance();
     Options options;
-    switch (readArguments(argc, argv, options)) {
-        case ArgumentsEnd::Usage:
-            printUsage();
-            return 0;
+    ArgumentsEnd end = readArguments(argc, argv, options);
+    if (end == ArgumentsEnd::Usage) {
+        printUsage();
+        return 0;
+    }
+    set.quiet = options.quiet;
+    if (end == ArgumentsEnd::UsedUp)
+        enterRoot(options);
+    bool readsOnly = end == ArgumentsEnd::UsedUp && options.show;
+    RunLock lock;
+    if (!lock.acquire(set, !readsOnly))
+        return 1;
+    Recovery recovery = finishInterruptedCommit(set, lock, readsOnly);
+    if (recovery == Recovery::Kept && !readsOnly && end != ArgumentsEnd::Cancel)
+        return 1;
+    sweepTemporaries();
+    int status = 0;
+    switch (end) {
         case ArgumentsEnd::Commit:
-            return commitSavedManifest();
+            status = commitSavedManifest(set);
+            break;
         case ArgumentsEnd::Cancel:
-            return cancelSavedManifest();
-        case ArgumentsEnd::UsedUp:
+            status = cancelSavedManifest();
+            break;
+        default:
+            loadPackages(set, options);
+            status = runMode(set, options);
             break;
     }
-    startUp(set, options);
-    return runMode(set, options);
+    return status != 0 || recovery == Recovery::Done ? status : 1;
 }

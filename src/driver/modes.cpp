@@ -1,85 +1,104 @@
 // The modes of a run that change the device.
 #include "driver/modes.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
+#include "driver/commit_report.h"
 #include "driver/upgrade_run.h"
 #include "plan/actions.h"
 #include "plan/install_driver.h"
+#include "platform/device_paths.h"
 #include "platform/fd_stream.h"
+#include "stage/file_util.h"
 #include "stage/manifest.h"
+#include "stage/signal_guard.h"
+#include "stage/temporaries.h"
 
 namespace {
 
-// The package file read from standard input is copied here as it streams in.
-const char StdinImage[] = "/flash/var/pdb//image";
-const char SavedManifest[] = "/ram/MANIFEST";
-constexpr int NoSpace = 28;
-constexpr int SaveFailed = 1;
+constexpr int Failed = 1;
 
-// Stages where the copy of a package file read from standard input ends up: the
-// package's database image, or the boot image with a link to it, or nowhere.
-void placeStdinImage(Manifest& manifest, const std::string& databaseDir, bool bootImage) {
-    if (databaseDir.empty()) {
-        manifest.stageRemove(StdinImage);
-        return;
-    }
-    std::string imagePath = databaseDir + "image";
-    if (bootImage) {
-        manifest.stageMove("/flash/var/pdb/image", "/flash/bootimage");
-        manifest.stageLink("/flash/bootimage", imagePath);
-    } else {
-        manifest.stageMove("/flash/var/pdb/image", imagePath);
-    }
+// Opens the file that a package read from standard input is copied to, made anew: a link
+// or a file that an interrupted run left there is replaced, never written through. -1
+// when it can't be made.
+int openStdinImage() {
+    std::string real;
+    size_t existing = 0;
+    FlashPaths paths;
+    if (paths.resolve(device::StdinImage, real, &existing) != PathStatus::Ok ||
+        existing < parentDirectory(real).size() || !markStaging())
+        return -1;
+    unlink(real.c_str());
+    return open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+// Commits the manifest and reports what failed; a commit that could not even begin leaves
+// nothing behind. False when a step failed.
+bool commitAndReport(PackageSet& set, Manifest& manifest) {
+    CommitResult result = manifest.commit(false);
+    if (!result.started)
+        manifest.discard();
+    return reportCommit(set, result);
 }
 
 }  // namespace
 
 int runCleanupMode(PackageSet& set) {
     Manifest manifest;
+    manifest.guardTemporaries();
     selectForCleanup(set, manifest);
-    manifest.commit(false);
-    return 0;
+    int result = commitAndReport(set, manifest) ? 0 : Failed;
+    settleStaging();
+    return result;
 }
 
 int runStdinMode(PackageSet& set, InstallFlags flags) {
     Manifest manifest;
+    manifest.guardTemporaries(device::StdinImageSource);
     applyScheduledActions(set, manifest, 1);
-    // Unbuffered, so that a write that fails (a full disk) shows in the reader's copy
-    // check while the package is installed, not only when the file is closed.
-    std::ofstream image;
-    image.rdbuf()->pubsetbuf(nullptr, 0);
-    image.open(StdinImage, std::ios::binary | std::ios::trunc);
-    if (!image.is_open()) {
+    int fd = openStdinImage();
+    if (fd < 0) {
         std::cout << "ERROR: could not open image" << std::endl;
         manifest.discard();  // the scheduled actions' temporary files would be left behind
+        settleStaging();
         return -1;
     }
+    // Unbuffered, so that a write that fails (a full disk) shows in the reader's copy
+    // check while the package is installed, not only when the file is closed.
+    FdOutStreamBuf image(fd);
     FdStreamBuf source(STDIN_FILENO);
     std::istream input(&source);
     std::string databaseDir;
     bool bootImage = false;
     int result = installFromStream(set, manifest, input, flags | InstallFlag::Upgrade,
-                                   RememberedStates(), image.rdbuf(), &databaseDir, &bootImage);
-    image.close();
+                                   RememberedStates(), &image, &databaseDir, &bootImage);
+    if (!image.close() && result == InstallOk) {
+        set.error("could not write %s: %s", device::StdinImage, strerror(errno));
+        result = Failed;
+    }
     if (result == InstallOk) {
-        placeStdinImage(manifest, databaseDir, bootImage);
+        stageImage(manifest, device::StdinImageSource, databaseDir, bootImage);
     } else {
         // A package that failed changes nothing: neither its files nor the older version's
         // removal are committed, and its copy goes.
         manifest.discard();
-        unlink(StdinImage);
+        unlink(device::StdinImage);
     }
-    manifest.commit(false);
+    if (!commitAndReport(set, manifest) && result == InstallOk)
+        result = Failed;
     writePostLog(set);
+    settleStaging();
     return result;
 }
 
 int runUpgradeMode(PackageSet& set, InstallFlags flags, bool commitNow) {
     Manifest manifest;
+    manifest.guardTemporaries();
     applyScheduledActions(set, manifest, 1);
     int result = 0;
     flags |= InstallFlag::Upgrade;
@@ -87,19 +106,27 @@ int runUpgradeMode(PackageSet& set, InstallFlags flags, bool commitNow) {
     if (!(flags & InstallFlag::Reinstall) && !manifest.fitsOnFlash()) {
         set.error("not enough space for upgrade");
         manifest.discard();
-        result = NoSpace;
+        result = ENOSPC;
     }
     if (!manifest.empty()) {
-        manifest.createFile("/flash/PCKGS_CHANGED", 1, 0).close();
-        if (commitNow) {
-            manifest.commit(false);
-        } else if (!manifest.save(SavedManifest)) {
-            // A later "--commit" must never meet a manifest cut short.
-            set.error("could not save %s", SavedManifest);
+        if (!createMarker(manifest, device::PackagesChanged)) {
+            set.error("could not create %s: %s", device::PackagesChanged, strerror(errno));
             manifest.discard();
-            result = SaveFailed;
+            result = Failed;
+        } else if (commitNow) {
+            if (!commitAndReport(set, manifest))
+                result = Failed;
+        } else if (manifest.save(device::SavedManifest)) {
+            // The temporary files now belong to the saved manifest.
+            staging::unguard();
+        } else {
+            // A later "--commit" must never meet a manifest cut short.
+            set.error("could not save %s", device::SavedManifest);
+            manifest.discard();
+            result = Failed;
         }
     }
     writePostLog(set);
+    settleStaging();
     return result;
 }

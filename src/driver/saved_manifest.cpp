@@ -5,31 +5,42 @@
 
 #include <iostream>
 
+#include "driver/commit_report.h"
+#include "platform/device_paths.h"
+#include "stage/file_util.h"
 #include "stage/manifest.h"
+#include "stage/temporaries.h"
 
-namespace {
-
-const char SavedManifest[] = "/ram/MANIFEST";
-
-}  // namespace
-
-int commitSavedManifest() {
+int commitSavedManifest(PackageSet& set) {
     Manifest manifest;
-    // A missing file commits nothing; a bad line commits the entries read before it.
-    manifest.load(SavedManifest);
+    LoadResult loaded = manifest.load(device::SavedManifest);
+    if (loaded.status == LoadResult::Refused)
+        return reportRefusedManifest(set, device::SavedManifest, loaded);
+    // A missing file commits nothing.
     std::cout << "finishing install... " << std::flush;
-    manifest.commit(true);
+    CommitResult result = manifest.commit(true);
     // Backspace and blank wipe the last spinner character. The saved file stays, so an
     // interrupted commit can be run again.
     std::cout << "\b " << std::endl;
-    return 0;
+    bool ok = reportCommit(set, result);
+    settleStaging(ok);
+    return ok ? 0 : 1;
 }
 
 int cancelSavedManifest() {
     Manifest manifest;
-    // A loaded manifest holds no temporary files of its own, so this deletes none.
-    manifest.load(SavedManifest);
-    manifest.discard();
-    unlink(SavedManifest);
+    // The temporary files that a saved manifest names were its run's own: they go with it.
+    // Other sources of its moves (package files waiting to be kept) stay.
+    if (manifest.load(device::SavedManifest).loaded()) {
+        for (const auto& [path, entry] : manifest.all()) {
+            std::string real = entry.argument;
+            bool reachable =
+                !isUnderFlash(real) || manifest.resolve(entry.argument, real) == PathStatus::Ok;
+            if (entry.kind == EntryKind::Move && reachable && isTemporaryName(lastName(real)))
+                unlink(real.c_str());
+        }
+    }
+    unlink(device::SavedManifest);
+    settleStaging();
     return 0;
 }

@@ -6,24 +6,31 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <vector>
 
+#include "pkg/database.h"
 #include "pkgfile/package_finder.h"
 #include "plan/actions.h"
 #include "plan/install_driver.h"
 #include "plan/lookup.h"
+#include "platform/device_paths.h"
+#include "stage/file_util.h"
 #include "stage/manifest.h"
 
 namespace {
 
-const char DowngradeFile[] = "/ram/DOWNGRADE";
-const char IgnoreMarker[] = "/rw/pckg/.download/IGNORE";
-const char PostLog[] = "/flash/postlog";
 constexpr Version CleanupSystemFloor = 0x031665FF;
+constexpr size_t PostLogRoom = 4096;
 
 bool postLogPrepared = false;
+// The post-install log lies behind a link that leads out of /flash: it is not written.
+bool postLogRefused = false;
+// The new log, under its temporary name, holding its room on flash since the preparation.
+std::unique_ptr<AtomicFile> postLogFile;
 
 bool pathExists(const char* path) {
     struct stat st;
@@ -33,7 +40,7 @@ bool pathExists(const char* path) {
 // The floor of a downgrade run, from /ram/DOWNGRADE: 0 when it holds no number. False
 // when the file is absent (no downgrade run).
 bool readDowngradeFloor(Version& floor) {
-    std::ifstream in(DowngradeFile);
+    std::ifstream in(device::DowngradeMarker);
     if (!in.is_open())
         return false;
     unsigned long long number = 0;
@@ -45,12 +52,12 @@ bool readDowngradeFloor(Version& floor) {
 
 // The download directory first (unless marked to be ignored), then the flash ones.
 void collectPackageFiles(PackageSet& set, CandidateList& files) {
-    if (!pathExists(IgnoreMarker))
-        findPackageFiles(set, "/rw/pckg/.download/", files);
+    if (!pathExists(device::DownloadIgnoreMarker))
+        findPackageFiles(set, device::DownloadDir, files);
     if (files.empty())
-        findPackageFiles(set, "/flash/rw/pckg/", files);
+        findPackageFiles(set, device::FlashPackageDir, files);
     if (files.empty())
-        findPackageFiles(set, "/flash/var/pckg/", files);
+        findPackageFiles(set, device::FlashVarPackageDir, files);
 }
 
 RememberedStates rememberStates(const PackageSet& set) {
@@ -71,18 +78,6 @@ std::set<std::string> enabledNames(const PackageSet& set) {
             names.insert(provided.name);
     }
     return names;
-}
-
-// The package file becomes the package's database image (or the boot image, with a link
-// to it from the database) when the commit moves it.
-void keepImage(Manifest& manifest, const CandidatePackage& file, bool bootImage) {
-    std::string imagePath = "/flash/var/pdb/" + file.name + "/image";
-    if (bootImage) {
-        manifest.stageMove(file.path, "/flash/bootimage");
-        manifest.stageLink("/flash/bootimage", imagePath);
-    } else {
-        manifest.stageMove(file.path, imagePath);
-    }
 }
 
 // Enables again what was enabled before the run and lost its enabled provider.
@@ -107,6 +102,23 @@ bool keptByCleanup(const InstalledPackage& package) {
     for (const Dependency& dep : package.deps)
         if (dep.name == "system" && dep.min > CleanupSystemFloor)
             return true;
+    return false;
+}
+
+// The log's path through real folders, following a link that stays under /flash; a link
+// that leads out of it is refused with an error line, once.
+bool postLogPath(PackageSet& set, std::string& real) {
+    if (postLogRefused)
+        return false;
+    FlashPaths paths;
+    PathStatus status = paths.follow(device::PostLog, real);
+    if (status == PathStatus::Ok)
+        return true;
+    postLogRefused = true;
+    if (status == PathStatus::Outside)
+        set.error("could not write %s: it is a link that leads out of /flash", device::PostLog);
+    else
+        set.error("could not write %s: %s", device::PostLog, strerror(errorNumberOf(status)));
     return false;
 }
 
@@ -144,7 +156,7 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
             return;
         }
         if (file.keepImage)
-            keepImage(manifest, file, bootImage);
+            stageImage(manifest, file.path, packageDir(file), bootImage);
     }
     enableAgain(set, manifest, enabled);
     if (set.packages.empty()) {
@@ -161,28 +173,57 @@ void selectForCleanup(PackageSet& set, Manifest& manifest) {
     applyScheduledActions(set, manifest, 1);
 }
 
+void stageImage(Manifest& manifest, const std::string& file, const std::string& databaseDir,
+                bool bootImage) {
+    if (databaseDir.empty()) {
+        manifest.stageRemove(file);
+        return;
+    }
+    std::string imagePath = join(databaseDir, "image");
+    if (bootImage) {
+        manifest.stageMove(file, device::BootImage);
+        manifest.stageLink(device::BootImage, imagePath);
+    } else {
+        manifest.stageMove(file, imagePath);
+    }
+}
+
 void preparePostLog(PackageSet& set) {
-    std::ifstream old(PostLog, std::ios::binary);
+    postLogPrepared = true;
+    std::string real;
+    if (!postLogPath(set, real))
+        return;
+    std::ifstream old(real, std::ios::binary);
     if (old.is_open()) {
         std::string line;
-        // A last line without its line feed was cut short by a power cut: drop it.
+        // A last line without its line feed was cut short: drop it.
         while (std::getline(old, line) && !old.eof())
             set.log.push_back(line);
-        old.close();
     }
-    std::ofstream reserve(PostLog, std::ios::binary | std::ios::trunc);
-    reserve << std::string(4096, '\0');
-    reserve.close();
-    postLogPrepared = true;
+    // The new log is built beside the old one, which stays whole until it is replaced;
+    // its room is taken now, before the upgrade fills the flash.
+    postLogFile = std::make_unique<AtomicFile>(real);
+    postLogFile->write(std::string(PostLogRoom, '\0'));
 }
 
 void writePostLog(PackageSet& set) {
-    if (!postLogPrepared && set.log.empty())
+    std::string real;
+    if ((!postLogPrepared && set.log.empty()) || !postLogPath(set, real))
         return;
-    std::ofstream out(PostLog,
-                      std::ios::binary | (postLogPrepared ? std::ios::trunc : std::ios::app));
-    sync();
+    std::unique_ptr<AtomicFile> out = std::move(postLogFile);
+    if (out) {
+        out->rewind();
+    } else if (postLogPrepared) {
+        out = std::make_unique<AtomicFile>(real);
+    } else {
+        // Not prepared: the lines are added to those already there.
+        out = std::make_unique<AtomicFile>(real);
+        std::ifstream old(real, std::ios::binary);
+        std::string line;
+        while (std::getline(old, line))
+            out->write(line + (old.eof() ? "" : "\n"));
+    }
     for (const std::string& line : set.log)
-        out << line << '\n';
-    out.close();
+        out->write(line + "\n");
+    out->commit();
 }

@@ -1,6 +1,7 @@
 // Reading the package database at start: stored package images, meta files, state files
 // and the schedule files that other software leaves under /ram/pdb/.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,38 +12,52 @@
 #include "pkg/meta_file.h"
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
+#include "platform/device_paths.h"
+#include "stage/flash_path.h"
 
 namespace {
-
-const char DatabaseDir[] = "/flash/var/pdb/";
-const char ImagesDir[] = "/rw/pckg/.images/";
-const char ScheduleDir[] = "/ram/pdb/";
 
 // The parts a stored image is read for: its headers and their lists, never its files.
 const std::vector<uint32_t> ImagePartTypes = {PartBundleHeader, PartPackageHeader, PartText24,
                                               PartNote,         PartDependencies,  PartProvides,
                                               PartConflicts};
 
-// Names of the database's entries, leaving out those beginning with ".", in byte order so
-// that every run loads (and --show lists) them alike. False when the directory can't be
-// opened.
-bool listEntries(std::vector<std::string>& names) {
-    DIR* dir = opendir(DatabaseDir);
+// What the database folder holds besides its packages' folders.
+struct Listing {
+    std::vector<std::string> names;  // entries not beginning with ".", in byte order
+    std::vector<std::string> links;  // entries that are links, left alone
+};
+
+// Lists the database's entries, in byte order so that every run loads (and --show lists)
+// them alike. False when the folder can't be opened, or lies behind a link that leads out
+// of /flash.
+bool listEntries(Listing& listing) {
+    std::string real;
+    FlashPaths paths;
+    if (paths.resolve(std::string(device::Database) + "x", real) != PathStatus::Ok)
+        return false;
+    std::string folder = real.substr(0, real.size() - 2);
+    DIR* dir = opendir(folder.c_str());
     if (dir == nullptr)
         return false;
     while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.')
-            names.push_back(entry->d_name);
+        if (entry->d_name[0] == '.')
+            continue;
+        struct stat st;
+        bool link = fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISLNK(st.st_mode);
+        (link ? listing.links : listing.names).push_back(entry->d_name);
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
+    std::sort(listing.names.begin(), listing.names.end());
+    std::sort(listing.links.begin(), listing.links.end());
     return true;
 }
 
 std::string imagePath(const std::string& name, ImageLocation location) {
     if (location == ImageLocation::Images)
-        return ImagesDir + name;
-    return std::string(DatabaseDir) + name + "/image";
+        return device::StoredImages + name;
+    return std::string(device::Database) + name + "/image";
 }
 
 bool isDirectory(const char* path) {
@@ -50,12 +65,17 @@ bool isDirectory(const char* path) {
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Only a regular file is opened (a FIFO would block the start-up for good).
+// Only a regular file is opened (a FIFO would block the start-up for good). An image in
+// the database may be a link (to the boot image), followed only while it stays in /flash.
 bool openImage(const std::string& path, std::ifstream& source) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    std::string real = path;
+    FlashPaths paths;
+    if (isUnderFlash(path) && paths.follow(path, real) != PathStatus::Ok)
         return false;
-    source.open(path, std::ios::binary);
+    struct stat st;
+    if (stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    source.open(real, std::ios::binary);
     return source.is_open();
 }
 
@@ -136,8 +156,9 @@ bool readFilesList(InstalledPackage& package, const std::string& dir) {
         return false;
     std::string line;
     while (files.readLine(line)) {
-        // A damaged list must not make an uninstall remove anything outside /flash.
-        if (line.empty() || hasParentStep(line))
+        // A damaged list must not make an uninstall remove anything outside /flash, nor
+        // name a folder; a line cut at the longest length was never written whole.
+        if (!isCleanPath(line) || line.size() >= MetaFile::MaxLine)
             continue;
         if (line[0] != '/')
             line.insert(0, "/");
@@ -169,6 +190,22 @@ void readMetaFiles(InstalledPackage& package, const std::string& dir) {
     package.isBundle = !readFilesList(package, dir);
 }
 
+// A commit cut short lost a file of the package's last install.
+void readIncomplete(InstalledPackage& package, const std::string& dir) {
+    package.incomplete = MetaFile(join(dir, "incomplete")).isOpen();
+}
+
+// A bundle whose member is incomplete is installed again with it.
+void spreadIncomplete(PackageSet& set) {
+    for (const auto& member : set.packages) {
+        if (!member->incomplete || member->bundle.name.empty())
+            continue;
+        for (const auto& bundle : set.packages)
+            if (bundle->isBundle && sameName(bundle->name, member->bundle.name))
+                bundle->incomplete = true;
+    }
+}
+
 void readEnabledState(InstalledPackage& package, const std::string& dir) {
     package.userForced = false;
     MetaFile disabled(join(dir, "disabled"));
@@ -186,7 +223,7 @@ void readEnabledState(InstalledPackage& package, const std::string& dir) {
 
 void readSchedule(InstalledPackage& package) {
     std::string word;
-    if (!MetaFile(ScheduleDir + scheduleName(package.name) + "/schedule").readWord(word))
+    if (!MetaFile(device::Schedules + scheduleName(package.name) + "/schedule").readWord(word))
         return;
     if (word == "uninstall") {
         package.action = ScheduledAction::Uninstall;
@@ -213,26 +250,29 @@ void loadDatabase(PackageSet& set, bool quiet, const std::string& arch) {
         loadState(*package);
 
     // Entries without a readable image are described by their meta files.
-    std::vector<std::string> names;
-    listEntries(names);
-    for (const std::string& name : names) {
+    Listing listing;
+    listEntries(listing);
+    for (const std::string& name : listing.links)
+        set.warning("broken package entry %s: it is a link", name.c_str());
+    for (const std::string& name : listing.names) {
         if (hasPackage(set, name))
             continue;
         auto package = std::make_unique<InstalledPackage>(name);
         loadState(*package);
         set.packages.push_back(std::move(package));
     }
+    spreadIncomplete(set);
 }
 
 bool loadImages(PackageSet& set, ImageLocation location) {
-    std::vector<std::string> names;
-    if (!listEntries(names))
+    Listing listing;
+    if (!listEntries(listing))
         return false;
     // No name has a stored file in a directory that is not there: spare a failed look-up
     // per installed package.
-    if (location == ImageLocation::Images && !isDirectory(ImagesDir))
+    if (location == ImageLocation::Images && !isDirectory(device::StoredImages))
         return true;
-    for (const std::string& name : names)
+    for (const std::string& name : listing.names)
         loadImage(set, name, imagePath(name, location));
     return true;
 }
@@ -246,6 +286,7 @@ void loadState(InstalledPackage& package) {
         // that uninstalling or replacing it removes them.
         readFilesList(package, dir);
     readEnabledState(package, dir);
+    readIncomplete(package, dir);
     if (package.isPlaceholder())
         return;
     readSchedule(package);

@@ -1,10 +1,20 @@
 // Writing the package database: entries of installed packages and their state files,
 // every file created and removed through the manifest.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "pkg/database.h"
+#include "pkg/meta_file.h"
 #include "pkg/package_set.h"
+#include "platform/device_paths.h"
+#include "stage/commit.h"
+#include "stage/file_util.h"
+#include "stage/flash_path.h"
 #include "stage/manifest.h"
 
 namespace {
@@ -92,7 +102,53 @@ bool writeMetaFiles(PackageSet& set, InstalledPackage& package, Manifest& manife
     return true;
 }
 
+// The package that lost path: the owner of the database folder it lies in, the package
+// whose image links to the boot image, or the package whose files list names it.
+bool owns(const std::string& folder, const std::string& path) {
+    std::string database = collapsedPath(device::Database);
+    if (path.compare(0, database.size() + 1, database + "/") == 0) {
+        std::string rest = path.substr(database.size() + 1);
+        return rest.substr(0, rest.find('/')) == lastName(folder);
+    }
+    if (path == device::BootImage) {
+        char target[64];
+        ssize_t length = readlink((folder + "/image").c_str(), target, sizeof target);
+        return length > 0 && std::string(target, size_t(length)) == device::BootImage;
+    }
+    MetaFile files(folder + "/files");
+    std::string line;
+    while (files.readLine(line))
+        if (collapsedPath(device::Flash + ("/" + line)) == path)
+            return true;
+    return false;
+}
+
 }  // namespace
+
+void markIncomplete(const std::vector<std::string>& lostPaths) {
+    std::string real;
+    FlashPaths paths;
+    if (lostPaths.empty() ||
+        paths.resolve(std::string(device::Database) + "x", real) != PathStatus::Ok)
+        return;
+    std::string database = parentDirectory(real);
+    std::map<std::string, std::string> owners;  // folder to the lost paths it owns
+    DIR* dir = opendir(database.c_str());
+    if (dir == nullptr)
+        return;
+    while (dirent* entry = readdir(dir)) {
+        std::string folder = database + "/" + entry->d_name;
+        struct stat st;
+        if (entry->d_name[0] == '.' || lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        for (const std::string& lost : lostPaths)
+            if (owns(folder, collapsedPath(lost)))
+                owners[folder] += lost + "\n";
+    }
+    closedir(dir);
+    for (const auto& [folder, text] : owners)
+        replaceFileContents(folder + "/incomplete", text);
+}
 
 bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
     bool noMeta = (package.flags & FlagNoMeta) != 0;
@@ -112,6 +168,8 @@ bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) 
         writeLine(manifest, join(dir, "enabled"), StateSize, "user");
     else
         manifest.stageRemove(join(dir, "enabled"));
+    // The install makes whole what an earlier commit left incomplete.
+    manifest.stageRemove(join(dir, "incomplete"));
     return true;
 }
 
@@ -171,6 +229,9 @@ void reportWriteFailure(PackageSet& set, const InstalledPackage& package,
     std::string name = displayName(package);
     if (error == ENOSPC)
         set.error("installation of %s failed: disk is too small", name.c_str());
+    else if (error == EXDEV)
+        set.error("installation of %s failed: %s lies behind a link that leads out of /flash",
+                  name.c_str(), label.c_str());
     else if (error == EIO)
         set.error("installation of %s failed: disk error", name.c_str());
     else

@@ -5,9 +5,11 @@
 
 namespace {
 
+// A link is not read: the database's files are the installer's own, and one that someone
+// replaced by a link could show a file from anywhere as a package's.
 bool isRegularFile(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // White space as the C locale knows it, the separators of every database file.

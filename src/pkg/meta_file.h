@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
-// A database text file opened for reading. Only regular files are opened: a directory or
-// a FIFO in the database counts as missing, so that reading can neither hang nor fail
+// A database text file opened for reading. Only regular files are opened: a directory, a
+// FIFO or a link in the database counts as missing, so that reading can neither hang nor fail
 // oddly. Words and lines are cut at a fixed length, so no file makes a read allocate more
 // than that.
 class MetaFile {

@@ -1,6 +1,7 @@
 // Package records, the text forms of versions and packages, and their relations.
 #include "pkg/package.h"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string versionText(Version version) {
@@ -77,30 +78,69 @@ bool sameName(const std::string& a, const std::string& b) {
     return a == b;
 }
 
-bool isSafePackageName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/ \n") == std::string::npos;
+const char* packageNameProblem(const std::string& name) {
+    if (name.empty())
+        return "empty name";
+    if (name[0] == '.')
+        return "name begins with \".\"";
+    if (name.find_first_of("/ \n") != std::string::npos)
+        return "name holds \"/\", a blank or a line feed";
+    return nullptr;
 }
 
-bool hasParentStep(const std::string& path) {
-    size_t start = 0;
+bool isSafePackageName(const std::string& name) {
+    return packageNameProblem(name) == nullptr;
+}
+
+namespace {
+
+// The steps of path after its optional leading "/"; false when one is empty, "." or "..".
+bool forEachStep(const std::string& path, size_t& longest) {
+    longest = 0;
+    size_t start = !path.empty() && path[0] == '/' ? 1 : 0;
+    if (start == path.size())
+        return false;
     while (start <= path.size()) {
         size_t slash = path.find('/', start);
         if (slash == std::string::npos)
             slash = path.size();
-        if (slash - start == 2 && path.compare(start, 2, "..") == 0)
-            return true;
+        size_t length = slash - start;
+        if (length == 0 || (length <= 2 && path.compare(start, length, "..", length) == 0))
+            return false;
+        longest = std::max(longest, length);
         start = slash + 1;
     }
-    return false;
+    return true;
 }
 
-bool isSafeEntryName(const std::string& name) {
-    if (name.empty() || name.back() == '/')
-        return false;
-    if (name.find_first_of(std::string(" \n\0", 3)) != std::string::npos)
-        return false;
-    return !hasParentStep(name);
+bool namesInstallerFile(const std::string& path) {
+    std::string name = path[0] == '/' ? path.substr(1) : path;
+    for (const char* own : {"bootimage", "postlog", "PCKGS_CHANGED", "UPGRADED", "var/pdb"})
+        if (name == own)
+            return true;
+    return name.compare(0, 8, "var/pdb/") == 0;
+}
+
+}  // namespace
+
+bool isCleanPath(const std::string& path) {
+    size_t longest = 0;
+    return forEachStep(path, longest);
+}
+
+const char* entryNameProblem(const std::string& name) {
+    size_t longest = 0;
+    if (!forEachStep(name, longest))
+        return "empty name or an empty, \".\" or \"..\" step";
+    if (name.find_first_of(std::string("\n\0", 2)) != std::string::npos)
+        return "line feed or NUL byte in the name";
+    if (name.size() > MaxEntryName)
+        return "name longer than 4089 bytes";
+    if (longest > MaxEntryStep)
+        return "step longer than 255 bytes";
+    if (namesInstallerFile(name))
+        return "names a file of the installer";
+    return nullptr;
 }
 
 bool satisfies(const Package& package, const Dependency& dependency) {

@@ -78,6 +78,9 @@ class InstalledPackage : public Package {
     bool disabled = false;
     // The enabled/disabled state or the scheduled action was the user's choice.
     bool userForced = false;
+    // A file of its last install was lost in a commit cut short: it is installed again,
+    // even in the same version.
+    bool incomplete = false;
     ScheduledAction action = ScheduledAction::None;
 };
 
@@ -95,16 +98,25 @@ std::string packageText(const Package& package);
 std::string dependencyText(const Dependency& dependency);
 // Exact byte comparison.
 bool sameName(const std::string& a, const std::string& b);
-// A name that can build database and install paths: not empty, ".", or "..", and without
-// "/", a blank or a line feed (which would reach outside /flash/var/pdb/ or break a saved
-// manifest's lines).
+// Why the installer refuses a package name, or null when it takes it. The name builds
+// database paths and is a word of the database's lists: it may not be empty, begin with
+// "." (the database passes over such entries), or hold "/", a blank or a line feed.
+const char* packageNameProblem(const std::string& name);
 bool isSafePackageName(const std::string& name);
-// A path below /flash that can't be taken as it stands: one with a ".." component, a
-// blank, a line feed or a NUL byte (the saved manifest can't carry them), or an empty or
-// directory name.
-bool isSafeEntryName(const std::string& name);
-// The path has a ".." component, which would lead out of the folder it is taken below.
-bool hasParentStep(const std::string& path);
+// The longest entry name whose target ("/flash/" and the name) fits PATH_MAX, and the
+// longest step of one (NAME_MAX).
+constexpr size_t MaxEntryName = 4096 - 7;
+constexpr size_t MaxEntryStep = 255;
+// Why the installer refuses the name of a file entry, or null when it takes it: after an
+// optional leading "/", a path of at most 4,089 bytes (so that its target fits PATH_MAX)
+// with no empty, "." or ".." step, no step longer than 255 bytes, no line feed or NUL
+// byte, that does not name a file of the installer's own (the package database, the boot
+// image, the post-install log, the marker files). pkgtool makes the same check, so that a
+// package it builds is one the installer takes.
+const char* entryNameProblem(const std::string& name);
+// A path of a files list that can be taken as it stands: no empty, "." or ".." step
+// after its optional leading "/" (which would name a folder, or lead out of /flash).
+bool isCleanPath(const std::string& path);
 // The package has the dependency's name and a version within its bounds.
 bool satisfies(const Package& package, const Dependency& dependency);
 // Same names and intersecting ranges, a bound of 0 being open.

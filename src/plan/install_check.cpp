@@ -53,6 +53,9 @@ void checkInstalledVersion(PackageSet& set, const Package& package, CheckReport&
     if (!old)
         return;
     int order = compareRecords(package, *old);
+    // What a commit cut short left incomplete is installed again, in any version.
+    if (order == 0 && old->incomplete)
+        order = 1;
     if (order > 0) {
         report.result |= InstallFlag::Upgrade;
     } else if (order < 0) {

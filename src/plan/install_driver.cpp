@@ -9,10 +9,10 @@
 #include "pkg/database.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
-#include "pkgfile/unpack.h"
 #include "plan/actions.h"
 #include "plan/install_check.h"
 #include "plan/lookup.h"
+#include "plan/unpack.h"
 #include "stage/manifest.h"
 #include "stage/storage.h"
 

@@ -116,3 +116,35 @@ FdStreamBuf::pos_type FdStreamBuf::seekoff(off_type offset, std::ios_base::seekd
 FdStreamBuf::pos_type FdStreamBuf::seekpos(pos_type position, std::ios_base::openmode which) {
     return seekoff(off_type(position), std::ios_base::beg, which);
 }
+
+FdOutStreamBuf::~FdOutStreamBuf() {
+    close();
+}
+
+bool FdOutStreamBuf::close() {
+    if (fd < 0)
+        return true;
+    bool ok = ::close(fd) == 0;
+    fd = -1;
+    return ok;
+}
+
+std::streamsize FdOutStreamBuf::xsputn(const char_type* s, std::streamsize count) {
+    std::streamsize done = 0;
+    while (fd >= 0 && done < count) {
+        ssize_t n = write(fd, s + done, size_t(count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+FdOutStreamBuf::int_type FdOutStreamBuf::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    char_type byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}

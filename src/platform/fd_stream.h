@@ -40,3 +40,24 @@ class FdStreamBuf : public std::streambuf {
     // Byte 0 keeps the last byte of the previous block for one put-back after a refill.
     std::unique_ptr<char[]> buffer;
 };
+
+// Output stream buffer over a file descriptor that it owns, without a buffer of its own:
+// every write reaches the descriptor at once, so that a failure (a full disk) shows at
+// the write that met it, with errno telling why.
+class FdOutStreamBuf : public std::streambuf {
+  public:
+    explicit FdOutStreamBuf(int fd) : fd(fd) {}
+    ~FdOutStreamBuf() override;
+    FdOutStreamBuf(const FdOutStreamBuf&) = delete;
+    FdOutStreamBuf& operator=(const FdOutStreamBuf&) = delete;
+
+    // Closes the descriptor; false when that failed.
+    bool close();
+
+  protected:
+    std::streamsize xsputn(const char_type* s, std::streamsize count) override;
+    int_type overflow(int_type c) override;
+
+  private:
+    int fd;
+};

@@ -1,146 +1,39 @@
-// Committing the manifest: removals and links first, then the moves that put files in
-// place; copies across file systems; the spinner of "--commit".
+// Committing the manifest: the journal, removals and links first, then the renames that
+// put files in place, copies across file systems last; the spinner of "--commit".
 #include "stage/commit.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
-#include <set>
 
+#include "platform/device_paths.h"
 #include "stage/file_util.h"
+#include "stage/journal.h"
 #include "stage/manifest.h"
+#include "stage/signal_guard.h"
 
 namespace {
 
 const size_t CopyChunk = 16384;
 const uint32_t SpinnerPeriod = 20;
 const char SpinnerCharacters[] = "|/-\\";
+// Blocks that a copy built beside its old target must leave free; with less room the old
+// target goes first, so that the copy needs no more room than the new file.
+const uint64_t CopyReserveBlocks = 16;
 
 // The spinner of the process: lastTick 0 means it has not turned yet.
 uint32_t spinnerLastTick = 0;
 unsigned spinnerIndex = 0;
 
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Deletes the plain files of a directory (not those whose names begin with ".") and then
-// the directory itself when that left it empty.
-void removeDirectory(const std::string& path) {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr)
-        return;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '\0' && entry->d_name[0] != '.')
-            unlink((path + "/" + entry->d_name).c_str());
-    }
-    closedir(dir);
-    rmdir(path.c_str());
-}
-
-void removePath(const std::string& path) {
-    if (unlink(path.c_str()) != 0 && errno == EISDIR)
-        removeDirectory(path);
-}
-
-// The link is made under a name of its own and renamed onto path, which replaces
-// whatever stood there in one step: path is never missing, even if the commit stops here.
-void makeLink(const ManifestEntry& entry) {
-    makeDirectories(parentDirectory(entry.path));
-    std::string partial = partialPathFor(entry.path);
-    unlink(partial.c_str());
-    if (symlink(entry.argument.c_str(), partial.c_str()) != 0) {
-        perror("symlink");
-        return;
-    }
-    if (rename(partial.c_str(), entry.path.c_str()) != 0) {
-        int error = errno;
-        unlink(partial.c_str());
-        errno = error;
-        perror("symlink");
-    }
-}
-
-void moveIntoPlace(const ManifestEntry& entry, bool showSpinner) {
-    makeDirectories(parentDirectory(entry.path));
-    if (rename(entry.argument.c_str(), entry.path.c_str()) == 0)
-        return;
-    if (errno == EXDEV)
-        copyFile(entry.argument, entry.path, showSpinner);
-    else
-        perror("rename");
-}
-
-// The mode a copy of source onto target gets: that of an existing regular target, else
-// the permission bits of source less the umask.
-mode_t copyModeFor(const struct stat& source, const std::string& target, struct stat& old,
-                   bool& targetExists) {
-    targetExists = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    if (targetExists)
-        return old.st_mode & 07777;
-    return source.st_mode & 07777 & ~currentUmask();
-}
-
-bool copyContents(int from, int to, bool showSpinner) {
-    char buffer[CopyChunk];
-    for (;;) {
-        ssize_t got = read(from, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        ssize_t put;
-        do {
-            put = write(to, buffer, size_t(got));
-        } while (put < 0 && errno == EINTR);
-        if (put != got)
-            return false;
-        if (showSpinner)
-            turnSpinner();
-    }
-}
-
-}  // namespace
-
-std::string partialPathFor(const std::string& target) {
-    return parentDirectory(target) + "/." + target.substr(target.rfind('/') + 1) + ".partial";
-}
-
-std::string collapsedPath(const std::string& path) {
-    std::string result;
-    for (char c : path) {
-        if (c == '/' && !result.empty() && result.back() == '/')
-            continue;
-        result += c;
-    }
-    if (result.size() > 1 && result.back() == '/')
-        result.pop_back();
-    return result;
-}
-
-std::set<std::string> pathsReplacedByMoves(const Manifest& manifest) {
-    std::set<std::string> replaced;
-    for (const auto& [path, entry] : manifest.all()) {
-        if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
-            replaced.insert(collapsedPath(path));
-    }
-    return replaced;
-}
-
-bool removalLeftToMove(const std::set<std::string>& replaced, const std::string& path) {
-    // A directory can't be replaced by a rename of a file: it is removed first.
-    return replaced.count(collapsedPath(path)) != 0 && !isDirectory(path);
-}
-
+// The clock tick count of times() plus 30000, wrapping at 32 bits.
 uint32_t tickCount() {
     long ticks = syscall(SYS_times, nullptr);
     if (ticks == -1)
@@ -163,81 +56,341 @@ void turnSpinner() {
         spinnerIndex = 0;
 }
 
-void makeDirectories(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST)
-        return;
-    std::string parent = parentDirectory(path);
-    // "/" and "." are their own parents: a failure there has nowhere further to go.
-    if (parent == path)
-        return;
-    makeDirectories(parent);
-    mkdir(path.c_str(), 0777);
+bool copyContents(int from, int to, bool showSpinner) {
+    char buffer[CopyChunk];
+    for (;;) {
+        ssize_t got = read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        ssize_t put;
+        do {
+            put = write(to, buffer, size_t(got));
+        } while (put < 0 && errno == EINTR);
+        if (put != got) {
+            if (put >= 0)
+                errno = ENOSPC;
+            return false;
+        }
+        if (showSpinner)
+            turnSpinner();
+    }
 }
 
-bool copyFile(const std::string& source, const std::string& target, bool showSpinner) {
-    struct stat st;
-    if (stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    struct stat old;
-    bool targetExists = false;
-    mode_t mode = copyModeFor(st, target, old, targetExists);
-    // The copy is written under a name that only this target uses, so that a commit
-    // run again after an interruption overwrites what the first one left half-written
-    // rather than leaving it behind.
-    std::string temporary = partialPathFor(target);
-    unlink(temporary.c_str());
-    int to = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    int from = open(source.c_str(), O_RDONLY);
-    if (to < 0 || from < 0) {
-        if (to >= 0) {
-            close(to);
-            unlink(temporary.c_str());
+// Flushes the file systems that hold the given folders.
+class FileSystems {
+  public:
+    void note(const std::string& folder) {
+        if (folder == last)
+            return;
+        last = folder;
+        struct stat st;
+        if (stat(folder.c_str(), &st) == 0 &&
+            std::find(devices.begin(), devices.end(), st.st_dev) == devices.end()) {
+            devices.push_back(st.st_dev);
+            folders.push_back(folder);
         }
+    }
+    void sync() const {
+        for (const std::string& folder : folders) {
+            int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) {
+                syncfs(fd);
+                close(fd);
+            }
+        }
+    }
+
+  private:
+    std::string last;
+    std::vector<dev_t> devices;
+    std::vector<std::string> folders;
+};
+
+// A move across file systems, left until every rename is done.
+struct Copy {
+    const std::string* path;
+    std::string source;
+    std::string target;
+    int64_t growth;  // bytes the copy takes on the target's file system
+    bool owned;      // the source is the manifest's temporary file
+};
+
+int64_t sizeOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 ? st.st_size
+                                                                                    : 0;
+}
+
+// One commit of a manifest's entries; the journal is already on flash.
+class Commit {
+  public:
+    Commit(const std::map<std::string, ManifestEntry>& entries, const std::set<std::string>& copied,
+           bool showSpinner)
+        : entries(entries), copied(copied), showSpinner(showSpinner) {
+        std::string real;
+        if (paths.resolve(std::string(device::Database) + "x", real) == PathStatus::Ok)
+            databaseFolder = parentDirectory(real);
+    }
+
+    CommitResult run() {
+        MoveTargets moved(entries);
+        for (const auto& [path, entry] : entries) {
+            if (entry.kind == EntryKind::Unlink && !moved.leaveRemovalOf(path))
+                removePath(path);
+            else if (entry.kind == EntryKind::Link)
+                makeLink(path, entry.argument);
+        }
+        // The removals may have taken folders that were checked.
+        paths.forget();
+        for (const auto& [path, entry] : entries)
+            if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
+                move(path, entry);
+        copyAll();
+        touched.sync();
+        return result;
+    }
+
+  private:
+    void fail(const std::string& path, int error, CommitProblem::Kind kind) {
+        result.problems.push_back(CommitProblem{path, error, kind});
+    }
+
+    // The real path of path, its missing folders made with make. A path that leads out of
+    // /flash is refused.
+    bool resolve(const std::string& path, std::string& real, bool make) {
+        PathStatus status = paths.resolve(path, real, nullptr, make);
+        if (status == PathStatus::Ok) {
+            touched.note(parentDirectory(real));
+            return true;
+        }
+        int error = errorNumberOf(status);
+        fail(path, error,
+             status == PathStatus::Failed ? CommitProblem::Failed : CommitProblem::Refused);
+        return false;
+    }
+
+    // A folder is removed only when it is a package's database folder: its plain files go
+    // (not those whose names begin with "."), then the folder when that left it empty. No
+    // other folder is removed or emptied, whatever a files list names.
+    void removePath(const std::string& path) {
+        std::string real;
+        if (!resolve(path, real, false))
+            return;
+        struct stat st;
+        if (lstat(real.c_str(), &st) != 0)
+            return;
+        if (!S_ISDIR(st.st_mode)) {
+            unlink(real.c_str());
+            return;
+        }
+        if (databaseFolder.empty() || parentDirectory(real) != databaseFolder)
+            return;
+        if (DIR* dir = opendir(real.c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (entry->d_name[0] != '\0' && entry->d_name[0] != '.')
+                    unlinkat(dirfd(dir), entry->d_name, 0);
+            closedir(dir);
+        }
+        rmdir(real.c_str());
+    }
+
+    // The link is made under the partial name and renamed onto path, which replaces
+    // whatever stood there in one step: path is never missing.
+    void makeLink(const std::string& path, const std::string& text) {
+        std::string real;
+        if (!resolve(path, real, true))
+            return;
+        std::string partial = parentDirectory(real) + "/" + device::PartialName;
+        unlink(partial.c_str());
+        if (symlink(text.c_str(), partial.c_str()) != 0 ||
+            rename(partial.c_str(), real.c_str()) != 0) {
+            int error = errno;
+            unlink(partial.c_str());
+            errno = error;
+            perror("symlink");
+            fail(path, error, CommitProblem::Failed);
+        }
+    }
+
+    // A move whose source is gone was done by an earlier try when the target is there and
+    // both lie on one file system (a rename leaves no source behind). A copy across file
+    // systems leaves its source, so a source gone there was lost (a RAM disk emptied by a
+    // restart), unless the journal notes the copy as done.
+    void move(const std::string& path, const ManifestEntry& entry) {
+        const std::string& argument = entry.argument;
+        std::string target, source = argument;
+        if (!resolve(path, target, true) || copied.count(path) != 0)
+            return;
+        if (isUnderFlash(source) && paths.resolve(argument, source) != PathStatus::Ok) {
+            fail(path, EXDEV, CommitProblem::Refused);
+            return;
+        }
+        if (rename(source.c_str(), target.c_str()) == 0)
+            return;
+        int error = errno;
+        if (error == EXDEV) {
+            copies.push_back(Copy{&path, source, target, sizeOf(source) - sizeOf(target),
+                                  entry.kind == EntryKind::NewFile});
+            return;
+        }
+        if (error == ENOENT && movedBefore(source, target))
+            return;
+        errno = error;
+        perror("rename");
+        fail(path, error, error == ENOENT ? CommitProblem::Lost : CommitProblem::Failed);
+    }
+
+    static bool movedBefore(const std::string& source, const std::string& target) {
+        struct stat from, to;
+        return lstat(target.c_str(), &to) == 0 &&
+               stat(parentDirectory(source).c_str(), &from) == 0 &&
+               stat(parentDirectory(target).c_str(), &to) == 0 && from.st_dev == to.st_dev;
+    }
+
+    // Copies that free room go first, so that a commit whose end result fits never runs
+    // out of room on the way.
+    void copyAll() {
+        std::stable_sort(copies.begin(), copies.end(),
+                         [](const Copy& a, const Copy& b) { return a.growth < b.growth; });
+        for (const Copy& copy : copies) {
+            int error = copyFile(copy.source, copy.target);
+            // Once the journal notes the copy, a temporary file of this run is not needed.
+            if (error == 0 && journal::noteCopied(*copy.path) && copy.owned)
+                unlink(copy.source.c_str());
+            else if (error != 0)
+                fail(*copy.path, error,
+                     error == ENOENT ? CommitProblem::Lost : CommitProblem::Failed);
+        }
+    }
+
+    // Copies source onto target under the partial name beside it and renames it into place
+    // when complete and flushed. A new target gets the permission bits of source less the
+    // umask; an existing one keeps its mode and owner. The old target stays until the
+    // rename unless the file system has no room for both. 0 or the system error number.
+    int copyFile(const std::string& source, const std::string& target) {
+        struct stat st, old;
+        if (stat(source.c_str(), &st) != 0)
+            return errno;
+        if (!S_ISREG(st.st_mode))
+            return EINVAL;
+        bool hadTarget = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        mode_t mode = hadTarget ? old.st_mode & 07777 : st.st_mode & 07777 & ~currentUmask();
+        std::string folder = parentDirectory(target);
+        struct statfs fs;
+        if (hadTarget && statfs(folder.c_str(), &fs) == 0) {
+            uint64_t free = uint64_t(fs.f_bfree) * fs.f_bsize;
+            uint64_t needed = uint64_t(st.st_size) + CopyReserveBlocks * fs.f_bsize;
+            // Without room for both the old target goes first, if the new file then fits.
+            if (free < needed && free + uint64_t(old.st_size) >= needed)
+                unlink(target.c_str());
+        }
+        std::string partial = folder + "/" + device::PartialName;
+        unlink(partial.c_str());
+        int to = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (to < 0)
+            return errno;
+        int from = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        bool ok = from >= 0 && copyContents(from, to, showSpinner);
+        int error = errno;
         if (from >= 0)
             close(from);
-        return false;
+        if (ok && hadTarget) {
+            // Keeping the owner of the old target is best effort; its mode is what matters.
+            [[maybe_unused]] int ignored = fchown(to, old.st_uid, old.st_gid);
+        }
+        ok = ok && fchmod(to, mode) == 0 && fsync(to) == 0;
+        if (!ok)
+            error = errno;
+        ok = close(to) == 0 && ok;
+        if (ok && rename(partial.c_str(), target.c_str()) == 0)
+            return 0;
+        if (ok)
+            error = errno;
+        unlink(partial.c_str());
+        return error == 0 ? EIO : error;
     }
-    // The old target stays whole until the complete copy is flushed and renamed onto it.
-    bool ok = copyContents(from, to, showSpinner);
-    close(from);
-    if (targetExists) {
-        // Keeping the owner of the old target is best effort; its mode is what matters.
-        [[maybe_unused]] int ignored = fchown(to, old.st_uid, old.st_gid);
+
+    const std::map<std::string, ManifestEntry>& entries;
+    const std::set<std::string>& copied;
+    bool showSpinner;
+    FlashPaths paths;
+    std::string databaseFolder;
+    std::vector<Copy> copies;
+    FileSystems touched;
+    CommitResult result;
+};
+
+}  // namespace
+
+std::string collapsedPath(const std::string& path) {
+    std::string result;
+    for (char c : path) {
+        if (c == '/' && !result.empty() && result.back() == '/')
+            continue;
+        result += c;
     }
-    ok = ok && fchmod(to, mode) == 0 && fsync(to) == 0;
-    ok = close(to) == 0 && ok;
-    if (ok && rename(temporary.c_str(), target.c_str()) == 0)
-        return true;
-    unlink(temporary.c_str());
-    return false;
+    if (result.size() > 1 && result.back() == '/')
+        result.pop_back();
+    return result;
 }
 
-// The order of the steps keeps the installed tree whole:
-//  1. Every removal and link happens before the first move, so an interruption in the
-//     first pass leaves every new file unplaced.
-//  2. A removal of a path that a move of this manifest replaces is left to that move's
-//     rename, which replaces the file atomically; the file is never missing, and a
-//     manifest committed twice does not delete what its first commit put in place.
-//  3. New file data is flushed (sync) before the renames that expose it, and once more
-//     after them, so that after a power cut a target is the old file or the whole new one.
-//  4. Nothing is put in place by writing at its final path: links and copies are made
-//     under the target's partial name and renamed onto it, so a target is never cut
-//     short or missing, and a commit run again redoes them from the start.
-void Manifest::commit(bool showSpinner) {
-    missingDirectories.clear();
-    std::set<std::string> replaced = pathsReplacedByMoves(*this);
-    for (const auto& [path, entry] : entries) {
-        if (entry.kind == EntryKind::Unlink) {
-            if (!removalLeftToMove(replaced, path))
-                removePath(path);
-        } else if (entry.kind == EntryKind::Link) {
-            makeLink(entry);
-        }
-    }
-    sync();
-    for (const auto& [path, entry] : entries) {
+MoveTargets::MoveTargets(const std::map<std::string, ManifestEntry>& entries) {
+    for (const auto& [path, entry] : entries)
         if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
-            moveIntoPlace(entry, showSpinner);
+            targets.insert(collapsedPath(path));
+}
+
+bool MoveTargets::leaveRemovalOf(const std::string& path) const {
+    return targets.count(collapsedPath(path)) != 0;
+}
+
+// The order of the steps keeps every package wholly old or wholly new:
+//  1. New file data is flushed before the journal names it, and the journal is on flash
+//     before the first change: a commit cut short at any point is finished from the
+//     journal at the next start, every step of it being safe to do twice.
+//  2. Every removal and link happens before the first move. A removal of a path that a
+//     move of this manifest replaces is left to that move's rename, which replaces the
+//     file atomically: the file is never missing.
+//  3. Nothing is put in place by writing at its final path: links and copies are made
+//     under the partial name and renamed onto their targets.
+//  4. Renames within a file system come before copies across file systems, and copies
+//     that free room before those that take it, so that a commit that fits in the end
+//     fits on the way; a copy that finds no room beside its old target removes it first.
+//  5. The changes are flushed before the journal goes.
+CommitResult Manifest::commit(bool showSpinner) {
+    // From here a termination signal ends the run at once; the journal covers the rest.
+    staging::unguard();
+    if (entries.empty())
+        return CommitResult();
+    FileSystems sources;
+    for (const auto& [path, entry] : entries)
+        if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
+            sources.note(parentDirectory(entry.argument));
+    sources.sync();
+    if (!journal::write(*this)) {
+        CommitResult result;
+        result.problems.push_back(CommitProblem{device::Journal, errno, CommitProblem::Failed});
+        return result;
     }
-    sync();
+    return apply(showSpinner);
+}
+
+CommitResult Manifest::finishJournal(bool showSpinner) {
+    staging::unguard();
+    return apply(showSpinner);
+}
+
+CommitResult Manifest::apply(bool showSpinner) {
+    CommitResult result = Commit(entries, copied, showSpinner).run();
+    result.started = true;
+    for (const CommitProblem& problem : result.problems)
+        if (problem.kind == CommitProblem::Failed)
+            result.journalKept = true;
+    if (!result.journalKept)
+        journal::remove();
+    return result;
 }

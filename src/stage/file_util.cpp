@@ -1,6 +1,7 @@
 // Small file helpers of the staged file operations.
 #include "stage/file_util.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,22 +9,35 @@
 #include <cstdlib>
 #include <vector>
 
-#include "stage/manifest.h"
+#include "stage/flash_path.h"
+#include "stage/temporaries.h"
+
+std::string parentDirectory(const std::string& path) {
+    size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos)
+        return path.empty() ? "." : "/";
+    size_t slash = path.rfind('/', end);
+    if (slash == std::string::npos)
+        return ".";
+    size_t parentEnd = path.find_last_not_of('/', slash);
+    if (parentEnd == std::string::npos)
+        return "/";
+    return path.substr(0, parentEnd + 1);
+}
+
+std::string lastName(const std::string& path) {
+    size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos)
+        return std::string();
+    size_t slash = path.rfind('/', end);
+    return path.substr(slash == std::string::npos ? 0 : slash + 1,
+                       end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
 
 mode_t currentUmask() {
     mode_t mask = umask(0);
     umask(mask);
     return mask;
-}
-
-int makeTemporaryBeside(const std::string& target, std::string& name) {
-    std::string pattern = parentDirectory(target) + "/tmpXXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd >= 0)
-        name = buffer.data();
-    return fd;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -39,20 +53,81 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-bool replaceFileContents(const std::string& file, const std::string& text) {
-    std::string temporary;
-    int fd = makeTemporaryBeside(file, temporary);
+bool syncDirectory(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+AtomicFile::AtomicFile(const std::string& target) : target(target) {
+    // A power cut may leave the temporary file behind: the next start must look for it.
+    if (isUnderFlash(target) && !markStaging()) {
+        error = errno;
+        return;
+    }
+    std::string pattern = temporaryTemplate(parentDirectory(target));
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    fd = mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return;
+    }
+    temporary = buffer.data();
     // A new file gets the mode a plain create would give it, not mkstemp's 0600.
-    bool ok = fchmod(fd, 0666 & ~currentUmask()) == 0 && writeAll(fd, text.data(), text.size()) &&
-              fsync(fd) == 0;
+    if (fchmod(fd, 0666 & ~currentUmask()) != 0) {
+        failed = true;
+        error = errno;
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (fd >= 0)
+        close(fd);
+    if (!temporary.empty())
+        unlink(temporary.c_str());
+}
+
+bool AtomicFile::write(const std::string& text) {
+    if (fd < 0 || failed)
+        return false;
+    if (!writeAll(fd, text.data(), text.size())) {
+        failed = true;
+        error = errno;
+    }
+    written += off_t(text.size());
+    return !failed;
+}
+
+void AtomicFile::rewind() {
+    if (fd >= 0 && lseek(fd, 0, SEEK_SET) == 0) {
+        rewound = true;
+        written = 0;
+    }
+}
+
+// The order keeps the target whole: the data is flushed before the rename exposes it, and
+// the folder after it, so that the rename itself survives a power cut.
+bool AtomicFile::commit() {
+    if (fd < 0 || failed) {
+        errno = error;
+        return false;
+    }
+    bool ok = (!rewound || ftruncate(fd, written) == 0) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    // Renamed only when complete: a reader never sees a file cut short.
-    if (ok && rename(temporary.c_str(), file.c_str()) == 0)
+    fd = -1;
+    if (ok && rename(temporary.c_str(), target.c_str()) == 0) {
+        temporary.clear();
+        syncDirectory(parentDirectory(target));
         return true;
-    int error = errno;
-    unlink(temporary.c_str());
-    errno = error;
+    }
     return false;
+}
+
+bool replaceFileContents(const std::string& file, const std::string& text) {
+    AtomicFile out(file);
+    return out.write(text) && out.commit();
 }

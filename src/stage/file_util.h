@@ -1,19 +1,56 @@
-// Small file helpers of the staged file operations: temporary files beside a target and
-// whole-file replacement.
+// Small file helpers of the staged file operations: path parts, durable writes and files
+// replaced whole.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
 
+// The directory part of path, as dirname gives it: "/flash" gives "/", a name without a
+// slash gives ".".
+std::string parentDirectory(const std::string& path);
+// The last name of path, trailing slashes not counting: "/flash/bin/x" gives "x".
+std::string lastName(const std::string& path);
+
 // The process umask, read without changing it.
 mode_t currentUmask();
-// Makes a new temporary file in the directory of target (mkstemp); returns its
-// descriptor and sets name, or -1 with errno set.
-int makeTemporaryBeside(const std::string& target, std::string& name);
 // Writes all of data to fd, repeating interrupted and short writes. False on failure.
 bool writeAll(int fd, const char* data, size_t size);
-// Replaces file with text: a temporary file beside it is written, flushed and renamed
-// onto it, so file is either the old one or the complete new one. False (and file
-// unchanged) when any step fails.
+// Flushes the directory entries of folder to the device (after a rename or an unlink
+// that must survive a power cut). False when that fails.
+bool syncDirectory(const std::string& folder);
+
+// A file written under a temporary name beside its target and renamed onto it only when
+// complete and flushed: the target is the old file or the whole new one, never cut short,
+// even across a power cut. The rename replaces a link at the target rather than following
+// it. Dropped unfinished, the temporary file goes.
+class AtomicFile {
+  public:
+    // The temporary file is made in the folder of target (which must exist).
+    explicit AtomicFile(const std::string& target);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+    // Appends text; false once anything failed.
+    bool write(const std::string& text);
+    // Starts the contents again from the beginning; the room taken so far stays taken
+    // until commit cuts the file to what was written since.
+    void rewind();
+    // Flushes the file, renames it onto the target and flushes the folder. False (and the
+    // target unchanged) when any step failed; errno then tells why.
+    bool commit();
+
+  private:
+    std::string target;
+    std::string temporary;
+    int fd = -1;
+    bool failed = false;
+    bool rewound = false;
+    off_t written = 0;
+    int error = 0;
+};
+
+// Replaces file with text through an AtomicFile. False (file unchanged) on failure.
 bool replaceFileContents(const std::string& file, const std::string& text);

@@ -1,25 +1,31 @@
 // Staged file operations: the manifest map, its staging operations and its text form.
 #include "stage/manifest.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/device_paths.h"
 #include "stage/file_util.h"
+#include "stage/signal_guard.h"
+#include "stage/temporaries.h"
 
 namespace {
 
-const char RamDirectory[] = "/ram";
-const char TmpDirectory[] = "/tmp";
+// A text-form line longer than this was never written by the installer (two paths of at
+// most PATH_MAX each); it is refused before it is held whole.
+constexpr size_t MaxLine = 2 * PATH_MAX;
+constexpr size_t ShownLine = 200;
 
-bool pathExists(const std::string& path) {
+bool exists(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return lstat(path.c_str(), &st) == 0;
 }
 
 // The file system of directory has sizeHint plus a tenth to spare. The product is taken
@@ -30,31 +36,8 @@ bool hasRoomFor(const struct statfs& fs, uint32_t sizeHint) {
     return needed < free;
 }
 
-// Where a temporary file for target is made: the nearest ancestor of target that can be
-// examined, when its file system has room; else /ram (or /tmp when no size is given and
-// /ram is missing). Directories in missing are not asked again; missing then holds those
-// this search found missing, so that the files of one new directory tree cost one statfs
-// each rather than one per missing level.
-std::string temporaryDirectoryFor(const std::string& target, uint32_t sizeHint,
-                                  std::vector<std::string>& missing) {
-    if (sizeHint == 0)
-        return pathExists(RamDirectory) ? RamDirectory : TmpDirectory;
-    std::vector<std::string> missingNow;
-    std::string candidate = parentDirectory(target);
-    for (;;) {
-        bool knownMissing = std::find(missing.begin(), missing.end(), candidate) != missing.end();
-        struct statfs fs;
-        if (!knownMissing && statfs(candidate.c_str(), &fs) == 0) {
-            missing = std::move(missingNow);
-            return hasRoomFor(fs, sizeHint) ? candidate : RamDirectory;
-        }
-        missingNow.push_back(candidate);
-        if (candidate == "/" || candidate == ".") {
-            missing = std::move(missingNow);
-            return RamDirectory;
-        }
-        candidate = parentDirectory(candidate);
-    }
+const char* scratchDirectory() {
+    return exists(device::Ram) ? device::Ram : device::Tmp;
 }
 
 std::string tagOf(EntryKind kind) {
@@ -81,31 +64,122 @@ std::vector<std::string> splitFields(const std::string& line) {
         size_t end = fields.size() == 2 ? line.size() : line.find(' ', start);
         if (end == std::string::npos)
             end = line.size();
-        fields.push_back(line.substr(start, end - start));
+        fields.push_back(unescapeField(line.substr(start, end - start)));
         position = end;
     }
     return fields;
 }
 
+// path has a "." or ".." step (empty steps, from doubled slashes, are the installer's own).
+bool hasDotStep(const std::string& path) {
+    for (size_t start = 0; start <= path.size();) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        size_t length = slash - start;
+        if ((length == 1 || length == 2) && path.compare(start, length, "..", length) == 0)
+            return true;
+        start = slash + 1;
+    }
+    return false;
+}
+
+bool isUnder(const std::string& path, const char* folder) {
+    size_t length = std::char_traits<char>::length(folder);
+    return path.compare(0, length, folder) == 0 &&
+           (path.size() > length && (folder[length - 1] == '/' || path[length] == '/'));
+}
+
+// A path the installer stages: below /flash, with no "." or ".." step.
+bool isStagedPath(const std::string& path) {
+    return isUnder(path, device::Flash) && !hasDotStep(path);
+}
+
+// Where the installer takes the files it moves into place from.
+bool isMoveSource(const std::string& path) {
+    return !hasDotStep(path) && (isUnder(path, device::Flash) || isUnder(path, device::Ram) ||
+                                 isUnder(path, device::Tmp) || isUnder(path, device::DownloadDir));
+}
+
+// Reads one line of at most MaxLine bytes; false at the end of the file. A longer line
+// sets tooLong and is passed over without being held.
+bool readLine(std::istream& in, std::string& line, bool& tooLong) {
+    line.clear();
+    tooLong = false;
+    std::streambuf* buffer = in.rdbuf();
+    int c = buffer->sbumpc();
+    if (c == EOF)
+        return false;
+    for (; c != EOF && c != '\n'; c = buffer->sbumpc()) {
+        if (line.size() < MaxLine)
+            line += char(c);
+        else
+            tooLong = true;
+    }
+    return true;
+}
+
+LoadResult refused(size_t number, const std::string& line) {
+    LoadResult result;
+    result.status = LoadResult::Refused;
+    result.line = number;
+    result.text = line.substr(0, ShownLine);
+    return result;
+}
+
+// The temporary files of a manifest, deleted by a termination signal during staging.
+// Only reads the map and unlinks: the map is never mid-change then (staging::Busy).
+const char* alsoDeleteOnSignal = nullptr;
+
+void deleteTemporaries(void* context) {
+    const auto* entries = static_cast<const std::map<std::string, ManifestEntry>*>(context);
+    for (const auto& [path, entry] : *entries)
+        if (entry.kind == EntryKind::NewFile)
+            unlink(entry.argument.c_str());
+    if (alsoDeleteOnSignal)
+        unlink(alsoDeleteOnSignal);
+}
+
 }  // namespace
 
-std::string parentDirectory(const std::string& path) {
-    size_t end = path.find_last_not_of('/');
-    if (end == std::string::npos)
-        return path.empty() ? "." : "/";
-    size_t slash = path.rfind('/', end);
-    if (slash == std::string::npos)
-        return ".";
-    size_t parentEnd = path.find_last_not_of('/', slash);
-    if (parentEnd == std::string::npos)
-        return "/";
-    return path.substr(0, parentEnd + 1);
+std::string escapeField(const std::string& text) {
+    if (text.find_first_of(" \\") == std::string::npos)
+        return text;
+    std::string escaped;
+    for (char c : text) {
+        if (c == ' ')
+            escaped += "\\040";
+        else if (c == '\\')
+            escaped += "\\134";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string unescapeField(const std::string& text) {
+    if (text.find('\\') == std::string::npos)
+        return text;
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 4, "\\040") == 0) {
+            plain += ' ';
+            i += 3;
+        } else if (text.compare(i, 4, "\\134") == 0) {
+            plain += '\\';
+            i += 3;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
 }
 
 void Manifest::setEntry(const std::string& path, EntryKind kind, const std::string& argument) {
+    staging::Busy change;
     auto it = entries.find(path);
     if (it == entries.end()) {
-        entries[path] = ManifestEntry{path, kind, argument};
+        entries.emplace(path, ManifestEntry{kind, argument});
         return;
     }
     if (it->second.kind == EntryKind::NewFile)
@@ -123,10 +197,12 @@ void Manifest::stageLink(const std::string& linkTarget, const std::string& linkP
 }
 
 void Manifest::stageRemove(const std::string& path) {
-    if (pathExists(path)) {
+    std::string real;
+    if (paths.resolve(path, real) == PathStatus::Ok && exists(real)) {
         setEntry(path, EntryKind::Unlink, std::string());
         return;
     }
+    staging::Busy change;
     auto it = entries.find(path);
     if (it == entries.end())
         return;
@@ -135,28 +211,40 @@ void Manifest::stageRemove(const std::string& path) {
     entries.erase(it);
 }
 
+// The temporary file lies where the commit can rename it: in the nearest existing folder
+// of the target when its file system has room, so that the journal can always finish the
+// commit from flash. Only what does not fit goes to the RAM disk.
 std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint, uint32_t mode) {
-    std::string name = temporaryDirectoryFor(target, sizeHint, missingDirectories) + "/tmpXXXXXX";
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        // Nothing is staged for a file that does not exist; the caller sees the stream
-        // unopened and errno still tells why.
-        int error = errno;
-        std::ofstream unopened;
-        errno = error;
-        return unopened;
+    std::string real;
+    size_t existing = 0;
+    PathStatus status = paths.resolve(target, real, &existing);
+    if (status != PathStatus::Ok) {
+        errno = errorNumberOf(status);
+        return std::ofstream();
     }
-    close(fd);
-    name = buffer.data();
-    if (mode != 0)
-        chmod(name.c_str(), mode & 07777);
-    setEntry(target, EntryKind::NewFile, name);
+    std::string folder = real.substr(0, existing);
+    struct statfs fs;
+    if (statfs(folder.c_str(), &fs) != 0 || !hasRoomFor(fs, sizeHint))
+        folder = scratchDirectory();
+    else if (!markStaging())
+        return std::ofstream();
+    std::string pattern = temporaryTemplate(folder);
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    {
+        staging::Busy change;
+        int fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0)
+            return std::ofstream();  // errno still tells why
+        if (mode != 0)
+            fchmod(fd, mode & 07777);
+        close(fd);
+        setEntry(target, EntryKind::NewFile, name.data());
+    }
     // The file is new and empty, so it is opened without truncation: ext4 starts writing
     // out a file that was truncated to nothing as soon as it is closed, one file at a
     // time, where the commit's sync would write them all at once.
-    return std::ofstream(name, std::ios::binary | std::ios::app);
+    return std::ofstream(name.data(), std::ios::binary | std::ios::app);
 }
 
 bool Manifest::keepDirectory(const std::string& path) {
@@ -164,57 +252,116 @@ bool Manifest::keepDirectory(const std::string& path) {
     if (it != entries.end()) {
         if (it->second.kind != EntryKind::Unlink)
             return false;
+        staging::Busy change;
         entries.erase(it);
     }
+    std::string real;
+    if (paths.resolve(path, real) != PathStatus::Ok)
+        return false;
     struct stat st;
-    if (stat(path.c_str(), &st) == 0)
+    if (lstat(real.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
-    // A directory path with a trailing slash whose place a plain file takes fails with
-    // ENOTDIR: something other than a directory stands there.
-    return errno != ENOTDIR;
+    return errno == ENOENT;
 }
 
 bool Manifest::save(const std::string& file) const {
-    std::string text;
+    AtomicFile out(file);
+    std::string line;
     for (const auto& [path, entry] : entries) {
-        text += tagOf(entry.kind) + " " + path;
+        line = tagOf(entry.kind) + " " + escapeField(path);
         if (entry.kind != EntryKind::Unlink)
-            text += " " + entry.argument;
-        text += '\n';
+            line += " " + escapeField(entry.argument);
+        line += '\n';
+        if (!out.write(line))
+            return false;
     }
-    return replaceFileContents(file, text);
+    return out.commit();
 }
 
-bool Manifest::load(const std::string& file) {
+LoadResult Manifest::load(const std::string& file) {
+    // Only a regular file is read: the stream library throws when it reads a directory,
+    // and a FIFO would block the run.
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return LoadResult();
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open())
-        return false;
-    for (;;) {
-        if (in.fail())
-            return !entries.empty();
-        std::string line;
-        std::getline(in, line);
+        return LoadResult();
+    std::map<std::string, ManifestEntry> read;
+    std::set<std::string> done;
+    std::string line;
+    bool tooLong = false;
+    for (size_t number = 1; readLine(in, line, tooLong); ++number) {
+        if (tooLong)
+            return refused(number, line);
         if (line.empty())
-            return true;
+            break;
         std::vector<std::string> fields = splitFields(line);
         if (fields.size() < 2)
-            return false;
-        if (fields[0] == "U") {
-            setEntry(fields[1], EntryKind::Unlink, std::string());
-        } else if (fields[0] == "L" || fields[0] == "M") {
-            if (fields.size() < 3)
-                return false;
-            setEntry(fields[1], fields[0] == "L" ? EntryKind::Link : EntryKind::Move, fields[2]);
+            return refused(number, line);
+        const std::string& tag = fields[0];
+        bool known = tag == "U" || tag == "L" || tag == "M" || tag == "D";
+        if (known && !isStagedPath(fields[1]))
+            return refused(number, line);
+        if (tag == "U") {
+            read[fields[1]] = ManifestEntry{EntryKind::Unlink, std::string()};
+        } else if (tag == "L" || tag == "M") {
+            if (fields.size() < 3 || (tag == "M" && !isMoveSource(fields[2])))
+                return refused(number, line);
+            read[fields[1]] =
+                ManifestEntry{tag == "L" ? EntryKind::Link : EntryKind::Move, fields[2]};
+        } else if (tag == "D") {
+            done.insert(fields[1]);
         }
     }
+    if (in.bad())
+        return refused(0, "(read error)");
+    staging::Busy change;
+    entries.swap(read);
+    copied.swap(done);
+    LoadResult result;
+    result.status = LoadResult::Loaded;
+    return result;
 }
 
 void Manifest::discard() {
+    staging::Busy change;
     for (const auto& [path, entry] : entries) {
         if (entry.kind == EntryKind::NewFile)
             unlink(entry.argument.c_str());
     }
     entries.clear();
+}
+
+void Manifest::guardTemporaries(const char* alsoDelete) const {
+    alsoDeleteOnSignal = alsoDelete;
+    staging::guard(deleteTemporaries, const_cast<std::map<std::string, ManifestEntry>*>(&entries));
+}
+
+bool Manifest::clashesWithStagedFile(const std::string& path) const {
+    auto isFile = [](const ManifestEntry& entry) {
+        return entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile;
+    };
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        auto folder = entries.find(path.substr(0, slash));
+        if (folder != entries.end() && isFile(folder->second))
+            return true;
+    }
+    std::string asFolder = path + "/";
+    for (auto it = entries.lower_bound(asFolder);
+         it != entries.end() && it->first.compare(0, asFolder.size(), asFolder) == 0; ++it)
+        if (isFile(it->second))
+            return true;
+    return false;
+}
+
+bool createMarker(Manifest& manifest, const std::string& path) {
+    std::ofstream marker = manifest.createFile(path, 1, 0);
+    if (!marker.is_open())
+        return false;
+    marker.close();
+    return !marker.fail();
 }
 
 const ManifestEntry* Manifest::find(const std::string& path) const {

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "stage/flash_path.h"
 
 enum class EntryKind : uint32_t {
     Move = 0,     // argument: an existing file elsewhere, not owned
@@ -16,9 +19,43 @@ enum class EntryKind : uint32_t {
 };
 
 struct ManifestEntry {
-    std::string path;
     EntryKind kind = EntryKind::Unlink;
     std::string argument;
+};
+
+// What reading a manifest's text form found.
+struct LoadResult {
+    enum Status { Loaded, Missing, Refused };
+    Status status = Missing;
+    // For Refused: the number of the first line that the installer could not have written,
+    // and that line (cut to a length fit for a message).
+    size_t line = 0;
+    std::string text;
+
+    bool loaded() const { return status == Loaded; }
+};
+
+// A step of a commit that did not happen.
+struct CommitProblem {
+    enum Kind {
+        Failed,   // the file system refused; a later try may still do it
+        Lost,     // the source of a move is gone: no later try can bring it back
+        Refused,  // the path leads out of /flash (or is too long): it is never done
+    };
+    std::string path;
+    int error = 0;  // the system error number
+    Kind kind = Failed;
+};
+
+// What a commit did. The journal stays on flash while a step failed that a later try may
+// still finish.
+struct CommitResult {
+    std::vector<CommitProblem> problems;
+    // False when the commit changed nothing: its journal could not be written.
+    bool started = false;
+    bool journalKept = false;
+
+    bool ok() const { return problems.empty(); }
 };
 
 class Manifest {
@@ -29,31 +66,39 @@ class Manifest {
     void stageMove(const std::string& source, const std::string& target);
     // At commit, a symbolic link to linkTarget is made at linkPath.
     void stageLink(const std::string& linkTarget, const std::string& linkPath);
-    // Stages the removal of path when it exists now; otherwise drops whatever was
-    // staged for it.
+    // Stages the removal of path when it exists now (a link counts as itself); otherwise
+    // drops whatever was staged for it. A path whose folders lead out of /flash is left.
     void stageRemove(const std::string& path);
     // Makes a temporary file that the commit moves onto target and returns a stream open
-    // on it; the stream is not open when the file could not be made. The file is placed
-    // in target's own file system when that has sizeHint plus a tenth to spare, else in
-    // /ram (/tmp when /ram is missing and no size is given). A mode that is not 0 sets
-    // the file's permission bits.
+    // on it; the stream is not open when the file could not be made (errno tells why). The
+    // file is placed in the nearest existing folder of target when its file system has
+    // sizeHint plus a tenth to spare, else in /ram (/tmp when /ram is missing). A mode that
+    // is not 0 sets the file's permission bits.
     std::ofstream createFile(const std::string& target, uint32_t sizeHint, uint32_t mode);
     // Cancels a staged removal of path. False when path has another staged entry or
-    // exists as something other than a directory.
+    // exists as something other than a folder (a link included).
     bool keepDirectory(const std::string& path);
 
     // Writes the text form to file; true only when every line was written (the file is
     // replaced whole, never left cut short).
     bool save(const std::string& file) const;
-    // Reads a text form into the map. False when the file can't be opened or holds a bad
-    // line; the entries read before a bad line stay.
-    bool load(const std::string& file);
+    // Reads a text form into an empty map. A file holding a line that the installer could
+    // not have written (a path outside /flash, a "." or ".." step, a move from elsewhere
+    // than /flash, /ram, /tmp or the download folder, a line cut short or too long) is
+    // refused whole and leaves the map empty. "D" lines name copies a commit has done.
+    LoadResult load(const std::string& file);
     // Deletes the temporary files of NewFile entries and empties the map.
     void discard();
+    // Until staging::unguard, a termination signal deletes the temporary files of this
+    // manifest (and alsoDelete, when given) before the process ends.
+    void guardTemporaries(const char* alsoDelete = nullptr) const;
 
-    // Applies the entries: every removal and link first, then every move. Failures are
-    // printed on standard error and skipped.
-    void commit(bool showSpinner);
+    // Applies the entries through the journal on flash (see commit.cpp): every removal and
+    // link first, then every move.
+    CommitResult commit(bool showSpinner);
+    // Applies the entries of a journal left by an interrupted commit, which stays the
+    // journal of this commit.
+    CommitResult finishJournal(bool showSpinner);
     // True when more than 16 blocks stay free on /flash and on /flash/boot afterwards.
     bool fitsOnFlash() const;
 
@@ -62,14 +107,26 @@ class Manifest {
     // The entry of path, or null.
     const ManifestEntry* find(const std::string& path) const;
     const std::map<std::string, ManifestEntry>& all() const { return entries; }
+    // Resolves path under /flash for this manifest's staging (see FlashPaths::resolve).
+    PathStatus resolve(const std::string& path, std::string& real, size_t* existing = nullptr) {
+        return paths.resolve(path, real, existing);
+    }
+    // real (a resolved path) is a file or folder of the installer's own.
+    bool isInstallerPath(const std::string& real) { return paths.isInstallerPath(real); }
+    // A file is staged at a folder of path, or path is a folder of a staged file.
+    bool clashesWithStagedFile(const std::string& path) const;
 
   private:
+    CommitResult apply(bool showSpinner);
+
     std::map<std::string, ManifestEntry> entries;
-    // Ancestors of the last target of createFile found missing. Nothing makes directories
-    // in the tree before the commit, which forgets them.
-    std::vector<std::string> missingDirectories;
+    // Targets whose copy across file systems an earlier try of this commit finished.
+    std::set<std::string> copied;
+    mutable FlashPaths paths;
 };
 
-// The directory part of path, as dirname gives it: "/flash" gives "/", a name without a
-// slash gives ".".
-std::string parentDirectory(const std::string& path);
+// Stages an empty marker file at path; false (errno set) when it can't be made.
+bool createMarker(Manifest& manifest, const std::string& path);
+// A text-form field: blanks and backslashes written as \040 and \134.
+std::string escapeField(const std::string& text);
+std::string unescapeField(const std::string& text);

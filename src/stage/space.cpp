@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include <set>
+
+#include "platform/device_paths.h"
 #include "stage/commit.h"
 #include "stage/manifest.h"
 #include "stage/storage.h"
@@ -14,6 +17,11 @@ const int64_t ReservedBlocks = 16;
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The length of a journal line for path and argument, with room for escapes.
+uint64_t journalLine(const std::string& path, const ManifestEntry& entry) {
+    return 4 + path.size() + entry.argument.size();
 }
 
 }  // namespace
@@ -38,7 +46,7 @@ int64_t SpaceAccount::blocksOf(uint64_t size) const {
 
 void SpaceAccount::countRemoval(const std::string& path) {
     struct stat st;
-    if (startsWith(path, mountPath) && stat(path.c_str(), &st) == 0)
+    if (startsWith(path, mountPath) && lstat(path.c_str(), &st) == 0)
         freeBlocks += blocksOf(uint64_t(st.st_size));
 }
 
@@ -48,22 +56,31 @@ void SpaceAccount::countMove(const std::string& source, const std::string& targe
     struct stat from;
     if (stat(source.c_str(), &from) == 0) {
         struct stat to;
-        if (stat(target.c_str(), &to) == 0 && to.st_dev == from.st_dev)
+        if (lstat(target.c_str(), &to) == 0 && to.st_dev == from.st_dev)
             return;
         freeBlocks -= blocksOf(uint64_t(from.st_size));
     }
     countRemoval(target);
 }
 
+void SpaceAccount::countNew(const std::string& path, uint64_t size) {
+    if (startsWith(path, mountPath))
+        freeBlocks -= blocksOf(size);
+}
+
+// Besides the balance of each entry, the commit needs room for its journal and for every
+// folder it makes.
 bool Manifest::fitsOnFlash() const {
-    SpaceAccount boot("/flash/boot");
-    SpaceAccount flash("/flash");
-    // A removal that the commit leaves to a move is counted once, by that move.
-    std::set<std::string> replaced = pathsReplacedByMoves(*this);
+    SpaceAccount boot(device::FlashBoot);
+    SpaceAccount flash(device::Flash);
+    MoveTargets moved(entries);
+    uint64_t journalSize = 0;
+    std::set<std::string> newFolders;
     for (const auto& [path, entry] : entries) {
+        journalSize += journalLine(path, entry);
         switch (entry.kind) {
             case EntryKind::Unlink:
-                if (removalLeftToMove(replaced, path))
+                if (moved.leaveRemovalOf(path))
                     break;
                 boot.countRemoval(path);
                 flash.countRemoval(path);
@@ -72,10 +89,23 @@ bool Manifest::fitsOnFlash() const {
             case EntryKind::NewFile:
                 boot.countMove(entry.argument, path);
                 flash.countMove(entry.argument, path);
+                [[fallthrough]];
+            case EntryKind::Link: {
+                std::string real;
+                size_t existing = 0;
+                if (paths.resolve(path, real, &existing) != PathStatus::Ok)
+                    break;
+                for (size_t slash = real.find('/', existing + 1); slash != std::string::npos;
+                     slash = real.find('/', slash + 1))
+                    newFolders.insert(real.substr(0, slash));
                 break;
-            case EntryKind::Link:
-                break;
+            }
         }
     }
+    for (const std::string& folder : newFolders) {
+        boot.countNew(folder, 1);
+        flash.countNew(folder, 1);
+    }
+    flash.countNew(device::Journal, journalSize);
     return flash.freeBlocks > ReservedBlocks && boot.freeBlocks > ReservedBlocks;
 }

@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <string>
 
-class InstalledPackage;
-class Manifest;
-
 // The running free-space balance of one file system, seen through one mount path.
 class SpaceAccount {
   public:
@@ -18,6 +15,8 @@ class SpaceAccount {
     // source moved onto target: the blocks of source are taken, those of an old target
     // given back; nothing changes when both already lie on the same device.
     void countMove(const std::string& source, const std::string& target);
+    // A new file of size bytes at path (a folder counts with one block).
+    void countNew(const std::string& path, uint64_t size);
 
     std::string mountPath;
     uint32_t blockSize;
@@ -38,7 +37,3 @@ int processorClassOf(uint32_t pvr, uint32_t capabilities);
 int processorClass();
 // The environment variable "bootimage" is set (an empty value counts).
 bool bootImageRequested();
-
-// Stages the removal of an installed package: its files, its database directory and
-// image, and the boot image it owned. Empties its files and clears its action.
-void removePackage(InstalledPackage& package, Manifest& manifest);

@@ -23,6 +23,13 @@ std::string notMadeFor(const std::string& arch) {
 }
 
 const std::string BrokenFile = std::string("ERROR: broken package ") + FileName;
+// Whatever a file holds, the installer needs no more than this; the sanitizers' shadow
+// memory can't live with a limit.
+#if defined(__SANITIZE_ADDRESS__)
+const std::string SmallAddressSpace = "ASAN_OPTIONS=detect_leaks=0";
+#else
+const std::string SmallAddressSpace = std::string(AddressSpaceLimit) + std::to_string(64 << 20);
+#endif
 const std::string BrokenWebtool = broken("webtool-7.16.1");
 const std::string BrokenSuite = broken("suite-7.16.1");
 
@@ -149,7 +156,8 @@ void expectAllRefused(const std::vector<HostileFile>& files) {
             if (!fromStdin)
                 root.writeFile(std::string("rw/pckg/.download/") + FileName, file.bytes);
             auto before = deviceState(root);
-            RunResult run = fromStdin ? root.runOnRoot({"-"}, file.bytes) : root.runOnRoot({});
+            RunResult run = fromStdin ? root.runOnRoot({"-"}, file.bytes, {SmallAddressSpace})
+                                      : root.runOnRoot({}, "", {SmallAddressSpace});
             std::string log = root.readFile("flash/postlog");
             EXPECT_EQ(run.status, fromStdin ? file.status : 0) << where;
             const std::vector<std::string>& allowed =
@@ -169,12 +177,26 @@ void expectAllRefused(const std::vector<HostileFile>& files) {
 
 TEST(HostilePackageTest, ValidFilesInstall) {
     REQUIRE_DEVELOPMENT_KEYS();
-    for (const std::string& file : {webtool(), suite()}) {
+    // Blanks, backslashes and a name as long as a target may be are fine.
+    std::string longest = "doc";
+    while (longest.size() + 256 + 2 <= MaxEntryName)
+        longest += "/" + std::string(255, 'x');
+    std::vector<FileEntry> odd = {{"doc/Unix Makefiles.rst", "blank"},
+                                  {"doc/back\\slash", "backslash"},
+                                  {longest + "/f", "deep"}};
+    for (const std::string& file : {webtool(), suite(), webtool(packed(odd))}) {
         DeviceRoot root;
         installSystem(root);
         RunResult run = root.runOnRoot({"-"}, file);
         EXPECT_EQ(run.status, 0) << root.readFile("flash/postlog");
     }
+    DeviceRoot root;
+    installSystem(root);
+    root.writeFile("rw/pckg/.download/odd.npk", webtool(packed(odd)));
+    EXPECT_EQ(root.runOnRoot({"--safe"}).status, 0);
+    EXPECT_EQ(root.runInside({"--commit"}).status, 0);
+    EXPECT_EQ(root.readFile("flash/doc/Unix Makefiles.rst"), "blank");
+    EXPECT_EQ(root.readFile("flash/doc/back\\slash"), "backslash");
 }
 
 // "installer -" shows nothing while the header or a list is incomplete, the architecture
@@ -262,13 +284,42 @@ TEST(HostilePackageTest, DamagedPartHeadersAndData) {
 TEST(HostilePackageTest, SignedFilesWithHostileContent) {
     REQUIRE_DEVELOPMENT_KEYS();
     std::vector<HostileFile> files;
-    for (const std::string& name :
-         std::vector<std::string>{"../escape", "/../escape", "bin/../../escape", "bin/..", "..",
-                                  "bin/a b", "bin/a\nb", std::string("bin/a\0b", 7), "bin/", ""})
-        files.push_back(refused("entry named \"" + name + "\"",
+    std::string deep;
+    while (deep.size() < 64000)
+        deep += "d/";
+    for (const std::string& name : std::vector<std::string>{"../escape",
+                                                            "/../escape",
+                                                            "bin/../../escape",
+                                                            "bin/..",
+                                                            "..",
+                                                            "bin/a\nb",
+                                                            std::string("bin/a\0b", 7),
+                                                            "bin/",
+                                                            "",
+                                                            "/",
+                                                            "bin/.",
+                                                            "./bin",
+                                                            "bin//sh",
+                                                            ".",
+                                                            "//bin",
+                                                            "var/pdb/system/version",
+                                                            "/var/pdb",
+                                                            "bootimage",
+                                                            "postlog",
+                                                            "PCKGS_CHANGED",
+                                                            "UPGRADED",
+                                                            std::string(256, 's'),
+                                                            "bin/" + std::string(4090, 'l'),
+                                                            deep + "x"})
+        files.push_back(refused("entry named \"" + name.substr(0, 40) + "\"",
                                 webtool(packed({WebtoolFiles[0], {name, "hostile", 0100755}}))));
+    // A folder stands where the entry would go: a rename could not replace it.
+    files.push_back(refused("entry named like a folder",
+                            webtool(packed({{"bin", "hostile", 0100755}, WebtoolFiles[0]})),
+                            "ERROR: installation of webtool-7.16.1 failed: could not create bin: "
+                            "Is a directory"));
     for (const std::string& name :
-         std::vector<std::string>{"..", ".", "a/b", "../../etc", "a b", "x\ny", ""})
+         std::vector<std::string>{"..", ".", "a/b", "../../etc", "a b", "x\ny", "", ".x"})
         files.push_back(refused("package named \"" + name + "\"",
                                 webtool(packed(WebtoolFiles), name), broken(name + "-7.16.1")));
 

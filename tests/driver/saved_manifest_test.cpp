@@ -34,14 +34,11 @@ TEST(SavedManifestTest, CommitAppliesSavedManifestAndKeepsIt) {
     expected["flash/etc/y"] = "new y";
     expected["flash/var/pdb/sys/"] = "";
     expected["flash/var/pdb/sys/image"] = "-> /flash/bootimage";
-    const char* errors[] = {"",
-                            "rename: No such file or directory\n"
-                            "rename: No such file or directory\n"};
-    for (const char* err : errors) {  // the second commit changes nothing
+    for (int time = 0; time < 2; ++time) {  // the second commit finds everything done
         RunResult result = root.runInside({"--commit"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, Finished);
-        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(result.err, "");
         EXPECT_EQ(root.snapshot(), expected);
     }
 }

@@ -4,66 +4,92 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include "stage/manifest.h"
 #include "support/device_root.h"
 #include "support/files.h"
 
+// Only a package's database folder is emptied and removed; any other folder stays whole.
 TEST(CommitTest, RemovalsAndLinksBeforeMoves) {
     DeviceRoot root;
     root.writeFile("flash/bin/x", "old x");
-    root.writeFile("flash/old/plain", "p");
-    root.writeFile("flash/old/.hidden", "h");
+    root.writeFile("flash/var/pdb/old/plain", "p");
+    root.writeFile("flash/var/pdb/old/.hidden", "h");
+    root.writeFile("flash/shared/other", "o");
     root.writeFile("flash/etc/conf", "a regular file");
     EXPECT_TRUE(runInRoot(root.root(), [] {
-        std::string err = captureOutput(2, [] {
+        CommitResult result;
+        std::string err = captureOutput(2, [&] {
             Manifest manifest;
             manifest.stageRemove("/flash//bin/x");
             manifest.createFile("/flash/bin/x", 0, 0) << "new x";
-            manifest.stageRemove("/flash/old/");
+            manifest.stageRemove("/flash/var/pdb/old/");
+            manifest.stageRemove("/flash/shared");
             manifest.setEntry("/flash/missing", EntryKind::Unlink, "");
             manifest.stageLink("/flash/bin/x", "/flash/etc/conf");
             manifest.stageLink("/flash/bin/x", "/flash/a/b/c/link");
             manifest.stageLink("/flash/bin/x", "/flash/bin/x/link");
             manifest.stageMove("/ram/absent", "/flash/y");
-            manifest.commit(false);
+            result = manifest.commit(false);
         });
-        EXPECT_EQ(err, "symlink: Not a directory\nrename: No such file or directory\n");
+        EXPECT_EQ(err, "rename: No such file or directory\n");
+        ASSERT_EQ(result.problems.size(), 2u);
+        EXPECT_EQ(result.problems[0].path, "/flash/bin/x/link");
+        EXPECT_EQ(result.problems[0].error, ENOTDIR);
+        EXPECT_EQ(result.problems[1].path, "/flash/y");
+        EXPECT_EQ(result.problems[1].kind, CommitProblem::Lost);
+        EXPECT_FALSE(result.journalKept);
+        EXPECT_FALSE(pathPresent("/flash/var/pdb/.journal"));
         EXPECT_EQ(fileText("/flash/bin/x"), "new x");
-        EXPECT_EQ(directoryNames("/flash/old"), std::set<std::string>{".hidden"});
+        EXPECT_EQ(directoryNames("/flash/var/pdb/old"), std::set<std::string>{".hidden"});
+        EXPECT_EQ(fileText("/flash/shared/other"), "o");
         EXPECT_EQ(fileText("/flash/etc/conf"), "new x");
         EXPECT_EQ(fileText("/flash/a/b/c/link"), "new x");
     }));
 }
 
-// A copy that runs out of room leaves the old target whole and no partial file behind.
+// A copy that runs out of room leaves the old target whole and no partial file behind;
+// a copy that fits only in place of its old target replaces it.
 TEST(CommitTest, MoveAcrossFileSystemsCopies) {
     DeviceRoot root;
-    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=64k"}, {"ram", "size=1m"}}, [] {
+    EXPECT_TRUE(runInRootWithMounts(root.root(), {{"flash", "size=128k"}, {"ram", "size=1m"}}, [] {
         umask(022);
         mkdir("/flash/bin", 0755);
+        mkdir("/flash/var", 0755);
+        mkdir("/flash/var/pdb", 0755);
         putFile("/flash/bin/kept", "old", 0700);
         putFile("/flash/lib.so", "old library");
+        putFile("/flash/big", std::string(40000, 'o'));
         putFile("/ram/new", "fresh", 0777);
         putFile("/ram/replacement", "replacement", 0777);
         putFile("/ram/lib.so", std::string(200000, 'n'));
+        putFile("/ram/big", std::string(30000, 'b'));
         // Left half-written by a commit that was cut short: the next copy replaces it.
-        putFile("/flash/bin/.kept.partial", "repl", 0600);
+        putFile("/flash/bin/.installer-partial", "repl", 0600);
         Manifest manifest;
         manifest.stageMove("/ram/new", "/flash/bin/new");
         manifest.stageMove("/ram/replacement", "/flash/bin/kept");
         manifest.stageRemove("/flash//lib.so");
         manifest.stageMove("/ram/lib.so", "/flash/lib.so");
-        manifest.commit(false);
+        manifest.stageMove("/ram/big", "/flash/big");
+        CommitResult result = manifest.commit(false);
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_EQ(result.problems[0].path, "/flash/lib.so");
+        EXPECT_EQ(result.problems[0].error, ENOSPC);
+        EXPECT_TRUE(result.journalKept);
         EXPECT_EQ(fileText("/flash/bin/new"), "fresh");
         EXPECT_EQ(permissionsOf("/flash/bin/new"), 0755u);
         EXPECT_EQ(fileText("/flash/bin/kept"), "replacement");
         EXPECT_EQ(permissionsOf("/flash/bin/kept"), 0700u);
         EXPECT_EQ(fileText("/flash/lib.so"), "old library");
+        EXPECT_EQ(fileText("/flash/big"), std::string(30000, 'b'));
         EXPECT_EQ(directoryNames("/flash/bin"), (std::set<std::string>{"kept", "new"}));
-        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"bin", "lib.so"}));
-        EXPECT_EQ(directoryNames("/ram"), (std::set<std::string>{"lib.so", "new", "replacement"}));
+        EXPECT_EQ(directoryNames("/flash"), (std::set<std::string>{"big", "bin", "lib.so", "var"}));
+        EXPECT_EQ(directoryNames("/ram"),
+                  (std::set<std::string>{"big", "lib.so", "new", "replacement"}));
     }));
 }
 

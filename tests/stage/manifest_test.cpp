@@ -1,6 +1,8 @@
 // Tests of the manifest: staging, temporary file placement and ownership, text form.
 #include "stage/manifest.h"
 
+#include "stage/file_util.h"
+
 #include <unistd.h>
 
 #include <functional>
@@ -49,7 +51,7 @@ TEST(ManifestTest, RestagingATargetDeletesItsTemporaryFile) {
             std::string second = entry ? entry->argument : "";
             manifest.discard();
             EXPECT_TRUE(manifest.empty());
-            EXPECT_FALSE(pathPresent(second) && second.rfind("/ram/tmp", 0) == 0);
+            EXPECT_FALSE(pathPresent(second) && second.find("/.installer-") != std::string::npos);
             EXPECT_TRUE(pathPresent("/ram/src"));  // a move's source is not the manifest's
         })) << expected;
     }
@@ -69,7 +71,7 @@ TEST(ManifestTest, SaveWritesTextFormAndLoadReadsNewFilesBackAsMoves) {
                                "L /flash/var/pdb/system/image /flash/bootimage\n";
         EXPECT_EQ(fileText("/ram/MANIFEST"), expected);
         Manifest loaded;
-        EXPECT_TRUE(loaded.load("/ram/MANIFEST"));
+        EXPECT_TRUE(loaded.load("/ram/MANIFEST").loaded());
         EXPECT_EQ(loaded.find("/flash/bin/x")->kind, EntryKind::Move);
         loaded.save("/ram/again");
         EXPECT_EQ(fileText("/ram/again"), expected);
@@ -81,40 +83,65 @@ TEST(ManifestTest, SaveWritesTextFormAndLoadReadsNewFilesBackAsMoves) {
     }));
 }
 
+// Only what the installer could have written is loaded; anything else refuses the file.
 TEST(ManifestTest, LoadResults) {
-    // content (null: no file) | result | entries
-    const std::tuple<const char*, bool, const char*> cases[] = {
-        {nullptr, false, ""},
-        {"", true, ""},
-        {"\nU /a\n", true, ""},
-        {"U /a\nM /b\nU /c\n", false, "U /a"},
-        {"U\n", false, ""},
-        {"X /a /b\nU /c /ignored\nM /d /e\n", true, "U /c|M /d /e"},
-        {"U /a\nM /a /b", true, "M /a /b"},
+    // content (null: no file) | status | number of the refused line | entries
+    const std::tuple<const char*, LoadResult::Status, size_t, const char*> cases[] = {
+        {nullptr, LoadResult::Missing, 0, ""},
+        {"", LoadResult::Loaded, 0, ""},
+        {"\nU /flash/a\n", LoadResult::Loaded, 0, ""},
+        {"X /a /b\nU /flash//c /ignored\nM /flash/d /flash/.installer-e\n", LoadResult::Loaded, 0,
+         "U /flash//c|M /flash/d /flash/.installer-e"},
+        {"U /flash/a\nM /flash/a /ram/b", LoadResult::Loaded, 0, "M /flash/a /ram/b"},
+        {"L /flash/x /etc/anywhere\nM /flash/y /rw/pckg/.download/y.npk\nM /flash/z /tmp/z\n",
+         LoadResult::Loaded, 0,
+         "L /flash/x /etc/anywhere|M /flash/y /rw/pckg/.download/y.npk|M /flash/z /tmp/z"},
+        {"M /flash/a\\040b /flash/c\\134d\n", LoadResult::Loaded, 0, "M /flash/a b /flash/c\\d"},
+        {"U /flash/a\nM /flash/b\nU /flash/c\n", LoadResult::Refused, 2, ""},
+        {"U\n", LoadResult::Refused, 1, ""},
+        {"U /flash/a\nU /etc/passwd\n", LoadResult::Refused, 2, ""},
+        {"U /flash/../etc\n", LoadResult::Refused, 1, ""},
+        {"U /flash/./bin\n", LoadResult::Refused, 1, ""},
+        {"U /flashy\n", LoadResult::Refused, 1, ""},
+        {"M /flash/x /etc/shadow\n", LoadResult::Refused, 1, ""},
+        {"M /flash/x /ram/../etc/shadow\n", LoadResult::Refused, 1, ""},
+        {"L /etc/x /flash/y\n", LoadResult::Refused, 1, ""},
     };
-    for (const auto& [content, result, entries] : cases) {
+    for (const auto& [content, status, line, entries] : cases) {
         DeviceRoot root;
         if (content)
             root.writeFile("ram/MANIFEST", content);
         EXPECT_TRUE(runInRoot(root.root(), [&] {
             Manifest manifest;
-            EXPECT_EQ(manifest.load("/ram/MANIFEST"), result) << content;
+            LoadResult result = manifest.load("/ram/MANIFEST");
+            EXPECT_EQ(result.status, status) << content;
+            EXPECT_EQ(result.line, line) << content;
             EXPECT_EQ(describe(manifest), entries) << content;
         }));
     }
+    // A line longer than two paths can be is refused without being held whole.
+    DeviceRoot root;
+    root.writeFile("ram/MANIFEST", "U /flash/a\nU /flash/" + std::string(200000, 'x') + "\n");
+    EXPECT_TRUE(runInRoot(root.root(), [] {
+        Manifest manifest;
+        LoadResult result = manifest.load("/ram/MANIFEST");
+        EXPECT_EQ(result.status, LoadResult::Refused);
+        EXPECT_EQ(result.line, 2u);
+        EXPECT_TRUE(manifest.empty());
+    }));
 }
 
 TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
     // size of a tmpfs /flash (null: none), target, size hint, whether /ram is removed,
     // directory of the temporary file (null: no file can be made)
     const std::tuple<const char*, const char*, uint32_t, bool, const char*> cases[] = {
-        {"64k", "/flash/x", 0, false, "/ram/"},
-        {nullptr, "/flash/x", 0, true, "/tmp/"},
+        {"64k", "/flash/x", 0, false, "/flash/"},
         {"4k", "/flash/PCKGS_CHANGED", 1, false, "/flash/"},
         {"4k", "/flash/x", 3800, false, "/ram/"},  // 3800 plus a tenth exceeds the free block
+        {"4k", "/flash/x", 3800, true, "/tmp/"},
         {nullptr, "/flash/var/pdb/new/version", 32, false, "/flash/var/pdb/"},
         {"8g", "/flash/x", 1000, false, "/flash/"},  // more than 4 GiB free
-        {"4k", "/flash/x", 5000, true, nullptr},
+        {nullptr, "/etc/x", 1, false, nullptr},
     };
     for (const auto& [flashSize, target, sizeHint, removeRam, directory] : cases) {
         DeviceRoot root;
@@ -133,7 +160,7 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
                 return;
             const std::string& made = entry->argument;
             EXPECT_EQ(parentDirectory(made) + "/", directory) << sizeHint;
-            EXPECT_EQ(made.find("/tmp", made.size() - 10), made.size() - 10);
+            EXPECT_EQ(lastName(made).rfind(".installer-", 0), 0u);
             EXPECT_EQ(permissionsOf(made), 0750u);
         }));
     }

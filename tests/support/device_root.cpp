@@ -3,6 +3,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,8 +106,16 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         }
         if (enter && !changeRoot(root))
             _exit(126);
-        for (const std::string& entry : env)
-            putenv(strdup(entry.c_str()));
+        for (const std::string& entry : env) {
+            // Not passed on: the child's address space is limited to that many bytes.
+            if (entry.rfind(AddressSpaceLimit, 0) == 0) {
+                rlim_t bytes = strtoull(entry.c_str() + strlen(AddressSpaceLimit), nullptr, 10);
+                struct rlimit limit = {bytes, bytes};
+                setrlimit(RLIMIT_AS, &limit);
+            } else {
+                putenv(strdup(entry.c_str()));
+            }
+        }
         std::vector<char*> args;
         for (std::string& arg : argv)
             args.push_back(arg.data());

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// An env entry "RLIMIT_AS=<bytes>" given to a run limits the child's address space
+// instead of entering its environment.
+constexpr char AddressSpaceLimit[] = "RLIMIT_AS=";
+
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;

@@ -201,6 +201,16 @@ int mkstemp64(char* pattern) {
     return ((int (*)(char*))real("mkstemp64"))(pattern);
 }
 
+int mkostemp(char* pattern, int flags) {
+    STEP();
+    return ((int (*)(char*, int))real("mkostemp"))(pattern, flags);
+}
+
+int mkostemp64(char* pattern, int flags) {
+    STEP();
+    return ((int (*)(char*, int))real("mkostemp64"))(pattern, flags);
+}
+
 ssize_t write(int fd, const void* data, size_t size) {
     ssize_t (*realWrite)(int, const void*, size_t) = real("write");
     if (reached()) {

@@ -1,5 +1,7 @@
 // Unpacking a package onto flash through the manifest, with its signature check.
-#include "pkgfile/unpack.h"
+#include "plan/unpack.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +14,7 @@
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
+#include "platform/device_paths.h"
 #include "stage/manifest.h"
 #include "stage/storage.h"
 
@@ -31,7 +34,7 @@ void showProgress(PackageSet& set, const InstalledPackage& package, PackageFile&
 }
 
 std::string targetPath(const InstalledPackage& package, const std::string& name) {
-    std::string path = "/flash";
+    std::string path = device::Flash;
     if (package.disabled)
         path += "/x/" + package.name;
     if (name.empty() || name[0] != '/')
@@ -46,6 +49,32 @@ void passOverImage(PackageSet& set, InstalledPackage& package, PackageFile& file
         uint32_t step = std::min(ImageStep, file.partLength() - file.position());
         file.seekg(step, std::ios_base::cur);
     }
+}
+
+// Checks where a file entry would land before anything is staged for it. It is refused
+// (and reported) when its name is one the installer does not take, when a link on the way
+// leads out of /flash, when a folder stands at its target (a rename can't replace one,
+// and a later removal must never empty it), when it lands on the installer's own files,
+// or when this install already stages a file where it needs a folder or the other way
+// round.
+bool targetAccepted(PackageSet& set, const InstalledPackage& package, Manifest& manifest,
+                    const std::string& name, const std::string& target) {
+    std::string real;
+    PathStatus status = manifest.resolve(target, real);
+    if (entryNameProblem(name) != nullptr || status == PathStatus::TooLong ||
+        (status == PathStatus::Ok && manifest.isInstallerPath(real)) ||
+        manifest.clashesWithStagedFile(target)) {
+        reportBrokenPackage(set, package);
+        return false;
+    }
+    struct stat st;
+    if (status == PathStatus::Ok && lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        status = PathStatus::NotFolder;
+    if (status == PathStatus::Ok)
+        return true;
+    errno = status == PathStatus::NotFolder ? EISDIR : errorNumberOf(status);
+    reportWriteFailure(set, package, name);
+    return false;
 }
 
 // After the signature of a stand-alone package only an architecture part and an empty
@@ -117,11 +146,9 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
             in.seekg(length, std::ios_base::cur);
             continue;
         }
-        if (!isSafeEntryName(name)) {
-            reportBrokenPackage(set, package);
-            return false;
-        }
         std::string target = targetPath(package, name);
+        if (!targetAccepted(set, package, manifest, name, target))
+            return false;
         std::ofstream out = manifest.createFile(target, length, mode);
         if (!out.is_open()) {
             reportWriteFailure(set, package, name);
@@ -189,8 +216,10 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
         return false;
     if (!file.isUnrecorded() && !writeEntry(set, package, manifest))
         return false;
-    if (package.flags & FlagBootImage)
-        manifest.createFile("/flash/UPGRADED", 1, 0).close();
+    if ((package.flags & FlagBootImage) && !createMarker(manifest, device::Upgraded)) {
+        reportWriteFailure(set, package, device::Upgraded);
+        return false;
+    }
     if (member)
         return true;
     set.setStatus(std::string());

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "pkg/database.h"
 #include "pkg/package.h"
 #include "stage/manifest.h"
-#include "stage/storage.h"
 #include "support/device_root.h"
 
 TEST(PackageRemovalTest, StagesFilesEntryAndBootImage) {

@@ -4,17 +4,24 @@
 
 #include "pkg/database.h"
 #include "pkg/package.h"
+#include "platform/device_paths.h"
 #include "stage/manifest.h"
-#include "stage/storage.h"
 
 namespace {
-
-const char BootImage[] = "/flash/bootimage";
 
 // The boot image is removed only when no other name links to it.
 bool bootImageHasOneLink() {
     struct stat st;
-    return stat(BootImage, &st) == 0 && st.st_nlink == 1;
+    return lstat(device::BootImage, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+
+// A folder is never removed for a package's files list, whatever the list says: other
+// packages' files may lie in it.
+bool isFolder(Manifest& manifest, const std::string& path) {
+    std::string real;
+    struct stat st;
+    return manifest.resolve(path, real) == PathStatus::Ok && lstat(real.c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -24,13 +31,16 @@ void removePackage(InstalledPackage& package, Manifest& manifest) {
     // doubled slash ("/flash//bin/x"), so a new file that the same run stages at
     // "/flash/bin/x" is a different entry and survives; the commit then lets the new
     // file's rename replace the old one.
-    for (const std::string& file : package.files)
-        manifest.stageRemove("/flash/" + file);
+    for (const std::string& file : package.files) {
+        std::string path = device::Flash + ("/" + file);
+        if (!isFolder(manifest, path))
+            manifest.stageRemove(path);
+    }
     package.files.clear();
     std::string dir = packageDir(package);
     manifest.stageRemove(dir);
     manifest.stageRemove(join(dir, "image"));
     if ((package.flags & FlagBootImage) != 0 && bootImageHasOneLink())
-        manifest.stageRemove(BootImage);
+        manifest.stageRemove(device::BootImage);
     package.action = ScheduledAction::None;
 }

@@ -1,6 +1,6 @@
 // Unpacking end to end: where the entries of a package land, which are passed over, the
 // boot-image case, the signature and trailing-part checks and unrecorded files.
-#include "pkgfile/unpack.h"
+#include "plan/unpack.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,211 @@
+// Paths under /flash resolved without leaving it.
+#include "stage/flash_path.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+
+#include "platform/device_paths.h"
+
+namespace {
+
+constexpr int MaxLinks = 40;
+constexpr size_t FlashLength = sizeof(device::Flash) - 1;
+
+// text is root itself or lies below it; leading and doubled slashes do not count.
+bool isUnder(std::string_view text, std::string_view root) {
+    size_t start = text.find_first_not_of('/');
+    if (start == std::string_view::npos || start == 0)
+        return false;
+    std::string_view rest = text.substr(start);
+    std::string_view name = root.substr(1);
+    return rest.compare(0, name.size(), name) == 0 &&
+           (rest.size() == name.size() || rest[name.size()] == '/');
+}
+
+// The next name of text from pos on, slashes skipped; false at the end.
+bool nextName(const std::string& text, size_t& pos, std::string_view& name) {
+    size_t start = text.find_first_not_of('/', pos);
+    if (start == std::string::npos)
+        return false;
+    size_t end = text.find('/', start);
+    if (end == std::string::npos)
+        end = text.size();
+    name = std::string_view(text).substr(start, end - start);
+    pos = end;
+    return true;
+}
+
+}  // namespace
+
+int errorNumberOf(PathStatus status) {
+    switch (status) {
+        case PathStatus::Ok:
+            return 0;
+        case PathStatus::Outside:
+            return EXDEV;
+        case PathStatus::NotFolder:
+            return ENOTDIR;
+        case PathStatus::TooLong:
+            return ENAMETOOLONG;
+        case PathStatus::Failed:
+            break;
+    }
+    return errno;
+}
+
+bool isUnderFlash(const std::string& path) {
+    return path.compare(0, FlashLength, device::Flash) == 0 &&
+           (path.size() == FlashLength || path[FlashLength] == '/');
+}
+
+PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_t* existing,
+                               bool make) {
+    if (path.size() > PATH_MAX)
+        return PathStatus::TooLong;
+    if (!isUnderFlash(path))
+        return PathStatus::Outside;
+    size_t end = path.find_last_not_of('/');
+    size_t nameStart = path.rfind('/', end) + 1;
+    std::string_view name = std::string_view(path).substr(nameStart, end + 1 - nameStart);
+    if (nameStart == 1) {  // "/flash" itself
+        real = device::Flash;
+        if (existing)
+            *existing = real.size();
+        return PathStatus::Ok;
+    }
+    if (name == "." || name == "..")
+        return PathStatus::Outside;
+    if (name.size() > NAME_MAX)
+        return PathStatus::TooLong;
+
+    std::string_view folder = std::string_view(path).substr(0, nameStart);
+    std::string resolved;
+    size_t existingLength = 0;
+    auto cached = folders.find(folder);
+    if (cached != folders.end()) {
+        resolved = cached->second;
+        existingLength = resolved.size();
+    } else {
+        PathStatus status = walk(std::string(folder), resolved, existingLength, make);
+        if (status != PathStatus::Ok)
+            return status;
+        if (existingLength == resolved.size())
+            folders.emplace(folder, resolved);
+    }
+    real = resolved;
+    real += '/';
+    real += name;
+    if (existing)
+        *existing = existingLength;
+    return PathStatus::Ok;
+}
+
+// Walks the folder names one at a time over a single work string: a link's text takes the
+// place of the link's name in it, so memory stays that of the longest path, however deep.
+PathStatus FlashPaths::walk(const std::string& folder, std::string& real, size_t& existing,
+                            bool make) {
+    real = device::Flash;
+    std::string rest = folder.substr(FlashLength);
+    size_t pos = 0;
+    bool missing = false;
+    int links = 0;
+    std::string_view name;
+    while (nextName(rest, pos, name)) {
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            if (real.size() == FlashLength)
+                return PathStatus::Outside;
+            real.resize(real.rfind('/'));
+            if (missing && real.size() <= existing)
+                missing = false;
+            continue;
+        }
+        if (name.size() > NAME_MAX || real.size() + 1 + name.size() > PATH_MAX)
+            return PathStatus::TooLong;
+        size_t parentLength = real.size();
+        real += '/';
+        real += name;
+        if (missing)
+            continue;
+        struct stat st;
+        if (lstat(real.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return PathStatus::Failed;
+            if (!make) {
+                missing = true;
+                existing = parentLength;
+                continue;
+            }
+            if ((mkdir(real.c_str(), 0777) != 0 && errno != EEXIST) ||
+                lstat(real.c_str(), &st) != 0)
+                return PathStatus::Failed;
+        }
+        if (S_ISDIR(st.st_mode))
+            continue;
+        if (!S_ISLNK(st.st_mode))
+            return PathStatus::NotFolder;
+        if (++links > MaxLinks)
+            return PathStatus::TooLong;
+        char target[PATH_MAX + 1];
+        ssize_t length = readlink(real.c_str(), target, PATH_MAX);
+        if (length < 0)
+            return PathStatus::Failed;
+        std::string_view text(target, size_t(length));
+        real.resize(parentLength);
+        if (!text.empty() && text[0] == '/') {
+            if (!isUnder(text, device::Flash))
+                return PathStatus::Outside;
+            real = device::Flash;
+            text.remove_prefix(text.find(device::Flash + 1) + FlashLength - 1);
+        }
+        if (text.size() + rest.size() - pos > 2 * PATH_MAX)
+            return PathStatus::TooLong;
+        rest = std::string(text) + "/" + rest.substr(pos);
+        pos = 0;
+    }
+    if (!missing)
+        existing = real.size();
+    return PathStatus::Ok;
+}
+
+PathStatus FlashPaths::follow(const std::string& path, std::string& real) {
+    PathStatus status = resolve(path, real);
+    for (int links = 0; status == PathStatus::Ok; ++links) {
+        struct stat st;
+        if (lstat(real.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return PathStatus::Ok;
+        if (links == MaxLinks)
+            return PathStatus::TooLong;
+        char target[PATH_MAX + 1];
+        ssize_t length = readlink(real.c_str(), target, PATH_MAX);
+        if (length <= 0)
+            return PathStatus::Failed;
+        std::string text(target, size_t(length));
+        std::string next = text[0] == '/' ? text : real.substr(0, real.rfind('/') + 1) + text;
+        if (!isUnder(next, device::Flash))
+            return PathStatus::Outside;
+        // A link text of "//flash/x" or "/flash//x" is taken as "/flash/x".
+        next = device::Flash + next.substr(next.find(device::Flash + 1) + FlashLength - 1);
+        status = resolve(next, real);
+    }
+    return status;
+}
+
+bool FlashPaths::isInstallerPath(const std::string& real) {
+    std::string own;
+    if (resolve(std::string(device::Database) + "x", own) == PathStatus::Ok) {
+        std::string folder = own.substr(0, own.size() - 2);
+        if (real == folder || real.compare(0, folder.size() + 1, folder + "/") == 0)
+            return true;
+    }
+    for (const char* file :
+         {device::BootImage, device::PostLog, device::PackagesChanged, device::Upgraded})
+        if (resolve(file, own) == PathStatus::Ok && own == real)
+            return true;
+    return false;
+}

@@ -1,0 +1,50 @@
+// Paths under /flash resolved without leaving it. Whoever can write to /flash can plant a
+// symbolic link there; every path the installer writes, links, renames or removes on
+// behalf of a package is resolved here first, so that such a link can lead it elsewhere
+// under /flash but never out of it.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+enum class PathStatus {
+    Ok,
+    Outside,    // not under /flash, or a link on the way leads out of it
+    NotFolder,  // a folder on the way is something else
+    TooLong,    // longer than PATH_MAX, a name longer than NAME_MAX, or too many links
+    Failed,     // the file system refused (errno tells why)
+};
+
+// The system error number that describes a status other than Ok in a message.
+int errorNumberOf(PathStatus status);
+
+class FlashPaths {
+  public:
+    // Resolves the folders of path, an absolute path under /flash: each folder is looked
+    // at from /flash downward without following it, and a symbolic link is followed only
+    // to a place under /flash. The last name of path is never followed. On Ok, real is
+    // the path through real folders and existing the length of its longest prefix that
+    // exists (the folders after it are missing and kept as written). With make, missing
+    // folders are created with mode 0777 (less the umask) instead.
+    PathStatus resolve(const std::string& path, std::string& real, size_t* existing = nullptr,
+                       bool make = false);
+    // As resolve, and then a link at the last name is followed too, while it leads to a
+    // place under /flash: real is what a reader of path would open.
+    PathStatus follow(const std::string& path, std::string& real);
+    // real (a resolved path) is the package database folder, lies in it, or is one of the
+    // installer's own files on flash: the boot image, the post-install log, the markers.
+    bool isInstallerPath(const std::string& real);
+    // Forgets the folders checked so far (after a change of the tree).
+    void forget() { folders.clear(); }
+
+  private:
+    PathStatus walk(const std::string& folder, std::string& real, size_t& existing, bool make);
+
+    // Folders of earlier paths, as written, mapped to their real paths; only folders that
+    // exist are kept, one entry per folder.
+    std::map<std::string, std::string, std::less<>> folders;
+};
+
+// path is /flash or lies below it (a plain prefix test at a name boundary).
+bool isUnderFlash(const std::string& path);

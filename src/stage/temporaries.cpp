@@ -1,0 +1,143 @@
+// The installer's temporary files and the sweep of those that interrupted runs left.
+#include "stage/temporaries.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+
+#include "platform/device_paths.h"
+#include "stage/file_util.h"
+#include "stage/flash_path.h"
+#include "stage/journal.h"
+#include "stage/manifest.h"
+
+namespace {
+
+// Folders deeper than this below /flash are not searched (createFile never makes a path
+// longer than PATH_MAX, so none of its files lies deeper).
+constexpr int MaxDepth = 2048;
+
+bool markedByThisRun = false;
+
+bool exists(const char* path) {
+    struct stat st;
+    return lstat(path, &st) == 0;
+}
+
+// The sources of the moves that the journal and the saved manifest name: temporary files
+// that a commit still needs.
+std::set<std::string> stillNeeded() {
+    std::set<std::string> needed;
+    for (const char* file : {device::Journal, device::SavedManifest}) {
+        Manifest manifest;
+        if (!manifest.load(file).loaded())
+            continue;
+        for (const auto& [path, entry] : manifest.all())
+            if (entry.kind == EntryKind::Move)
+                needed.insert(entry.argument);
+    }
+    return needed;
+}
+
+class Sweep {
+  public:
+    explicit Sweep(std::set<std::string> needed) : needed(std::move(needed)) {}
+
+    // Deletes the temporary files in folder (and below, when deep) that no commit needs.
+    void folder(const std::string& path, bool deep, int depth = 0) {
+        DIR* dir = opendir(path.c_str());
+        if (dir == nullptr)
+            return;
+        while (dirent* entry = readdir(dir)) {
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            std::string child = path + "/" + name;
+            bool isFolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat st;
+                isFolder = lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            }
+            if (isFolder) {
+                if (deep && depth < MaxDepth)
+                    folder(child, true, depth + 1);
+            } else if (isTemporaryName(name)) {
+                file(child);
+            }
+        }
+        closedir(dir);
+    }
+
+    void file(const std::string& path) {
+        if (needed.count(path) == 0 && unlink(path.c_str()) == 0)
+            ++removed;
+    }
+
+    size_t removed = 0;
+
+  private:
+    std::set<std::string> needed;
+};
+
+// The marker's path through real folders (the database folder made when missing).
+bool markerPath(std::string& real, bool make) {
+    FlashPaths paths;
+    return paths.resolve(device::StagingMarker, real, nullptr, make) == PathStatus::Ok;
+}
+
+}  // namespace
+
+bool isTemporaryName(const std::string& name) {
+    return name.compare(0, sizeof device::TemporaryPrefix - 1, device::TemporaryPrefix) == 0;
+}
+
+std::string temporaryTemplate(const std::string& folder) {
+    return folder + "/" + device::TemporaryPrefix + "XXXXXX";
+}
+
+bool markStaging() {
+    if (markedByThisRun)
+        return true;
+    std::string real;
+    if (!markerPath(real, true))
+        return false;
+    int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    close(fd);
+    // The marker must be on flash before any temporary file can be.
+    markedByThisRun = syncDirectory(parentDirectory(real));
+    return markedByThisRun;
+}
+
+void settleStaging(bool savedManifestSpent) {
+    std::string real;
+    struct stat st;
+    bool savedManifest = stat(device::SavedManifest, &st) == 0 && S_ISREG(st.st_mode);
+    if ((savedManifest && !savedManifestSpent) || journal::exists() || !markerPath(real, false))
+        return;
+    if (unlink(real.c_str()) == 0)
+        markedByThisRun = false;
+}
+
+// The RAM disk is looked at on every start (it is small, and a commit that copied from it
+// may have left its sources there); flash only when the marker says a run was cut short.
+size_t sweepTemporaries() {
+    std::string marker;
+    bool interrupted = markerPath(marker, false) && exists(marker.c_str());
+    Sweep sweep(stillNeeded());
+    sweep.folder(device::Ram, false);
+    sweep.folder(device::Tmp, false);
+    if (!interrupted)
+        return sweep.removed;
+    sweep.folder(device::Flash, true);
+    struct stat st;
+    if (lstat(device::StdinImageSource, &st) == 0 && S_ISREG(st.st_mode))
+        sweep.file(device::StdinImageSource);
+    settleStaging();
+    return sweep.removed;
+}
