@@ -39,9 +39,10 @@ bool readList(const std::string& path, std::vector<Dependency>& list, bool withP
 bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest);
 // prepareDir, then writeEntry; for a bundle's own entry.
 bool replaceEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest);
-// Keeps the package's database directory: cancels its staged removal. False when the
-// directory is staged for something else or a non-directory stands in its place.
-bool prepareDir(InstalledPackage& package, Manifest& manifest);
+// Keeps the package's database directory: cancels its staged removal. False, reported,
+// when the directory is staged for something else, a non-directory (a link included)
+// stands in its place, or a link on its way leads out of /flash.
+bool prepareDir(PackageSet& set, InstalledPackage& package, Manifest& manifest);
 // Writes a deps, provides or conflicts file. False when the stream failed.
 bool writeList(Manifest& manifest, const std::string& path, const std::vector<Dependency>& list,
                bool withPriority);

@@ -174,11 +174,19 @@ bool writeEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) 
 }
 
 bool replaceEntry(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
-    return prepareDir(package, manifest) && writeEntry(set, package, manifest);
+    return prepareDir(set, package, manifest) && writeEntry(set, package, manifest);
 }
 
-bool prepareDir(InstalledPackage& package, Manifest& manifest) {
-    return manifest.keepDirectory(packageDir(package));
+// A database folder that a link or a file takes the place of is reported: the install
+// can't write its entry there.
+bool prepareDir(PackageSet& set, InstalledPackage& package, Manifest& manifest) {
+    std::string dir = packageDir(package);
+    if (manifest.keepDirectory(dir))
+        return true;
+    std::string real;
+    errno = manifest.resolve(dir, real) == PathStatus::Outside ? EXDEV : ENOTDIR;
+    reportWriteFailure(set, package, dir);
+    return false;
 }
 
 bool writeList(Manifest& manifest, const std::string& path, const std::vector<Dependency>& list,

@@ -187,7 +187,7 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
         reportBrokenPackage(set, package);
         return false;
     }
-    if (!file.isUnrecorded() && !prepareDir(package, manifest))
+    if (!file.isUnrecorded() && !prepareDir(set, package, manifest))
         return false;
     if (file.currentType == PartImage) {
         passOverImage(set, package, file);

@@ -285,7 +285,7 @@ class Commit {
             uint64_t free = uint64_t(fs.f_bfree) * fs.f_bsize;
             uint64_t needed = uint64_t(st.st_size) + CopyReserveBlocks * fs.f_bsize;
             // Without room for both the old target goes first, if the new file then fits.
-            if (free < needed && free + uint64_t(old.st_size) >= needed)
+            if (free < needed && free + uint64_t(old.st_size) >= uint64_t(st.st_size) + fs.f_bsize)
                 unlink(target.c_str());
         }
         std::string partial = folder + "/" + device::PartialName;
@@ -361,11 +361,19 @@ bool MoveTargets::leaveRemovalOf(const std::string& path) const {
 //     that free room before those that take it, so that a commit that fits in the end
 //     fits on the way; a copy that finds no room beside its old target removes it first.
 //  5. The changes are flushed before the journal goes.
+//  6. A commit that would not find room for every copy, folder and its journal on the way
+//     does not begin at all.
 CommitResult Manifest::commit(bool showSpinner) {
     // From here a termination signal ends the run at once; the journal covers the rest.
     staging::unguard();
     if (entries.empty())
         return CommitResult();
+    // A commit that would run out of room on the way does not begin.
+    if (!hasRoomToCommit()) {
+        CommitResult result;
+        result.problems.push_back(CommitProblem{device::Flash, ENOSPC, CommitProblem::Failed});
+        return result;
+    }
     FileSystems sources;
     for (const auto& [path, entry] : entries)
         if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)

@@ -138,6 +138,7 @@ void deleteTemporaries(void* context) {
             unlink(entry.argument.c_str());
     if (alsoDeleteOnSignal)
         unlink(alsoDeleteOnSignal);
+    dropStagingMarker();
 }
 
 }  // namespace

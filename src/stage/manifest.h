@@ -11,6 +11,8 @@
 
 #include "stage/flash_path.h"
 
+class SpaceAccount;
+
 enum class EntryKind : uint32_t {
     Move = 0,     // argument: an existing file elsewhere, not owned
     NewFile = 1,  // argument: a temporary file owned by the manifest
@@ -101,6 +103,8 @@ class Manifest {
     CommitResult finishJournal(bool showSpinner);
     // True when more than 16 blocks stay free on /flash and on /flash/boot afterwards.
     bool fitsOnFlash() const;
+    // True when the commit finds room for every copy, folder and its journal on the way.
+    bool hasRoomToCommit() const;
 
     bool empty() const { return entries.empty(); }
     size_t size() const { return entries.size(); }
@@ -118,6 +122,7 @@ class Manifest {
 
   private:
     CommitResult apply(bool showSpinner);
+    void balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const;
 
     std::map<std::string, ManifestEntry> entries;
     // Targets whose copy across file systems an earlier try of this commit finished.

@@ -63,21 +63,37 @@ void SpaceAccount::countMove(const std::string& source, const std::string& targe
     countRemoval(target);
 }
 
+// A rename within a file system takes no room (the data is there) and gives back the old
+// target's; only a copy from another file system takes the room of its source.
+void SpaceAccount::countCommittedMove(const std::string& source, const std::string& target,
+                                      const std::string& folder) {
+    struct stat from, place;
+    if (!startsWith(target, mountPath) || stat(source.c_str(), &from) != 0)
+        return;
+    bool sameDevice = stat(folder.c_str(), &place) == 0 && place.st_dev == from.st_dev;
+    if (!sameDevice)
+        freeBlocks -= blocksOf(uint64_t(from.st_size));
+    countRemoval(target);
+}
+
 void SpaceAccount::countNew(const std::string& path, uint64_t size) {
     if (startsWith(path, mountPath))
         freeBlocks -= blocksOf(size);
 }
 
 // Besides the balance of each entry, the commit needs room for its journal and for every
-// folder it makes.
-bool Manifest::fitsOnFlash() const {
-    SpaceAccount boot(device::FlashBoot);
-    SpaceAccount flash(device::Flash);
+// folder it makes. The staged temporary files already take their room; the check that the
+// upgrade runs (exact) counts a new file's blocks again, and an old file it replaces as
+// still there, so that more than enough stays free.
+void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const {
     MoveTargets moved(entries);
     uint64_t journalSize = 0;
     std::set<std::string> newFolders;
     for (const auto& [path, entry] : entries) {
         journalSize += journalLine(path, entry);
+        std::string real;
+        size_t existing = 0;
+        bool resolved = paths.resolve(path, real, &existing) == PathStatus::Ok;
         switch (entry.kind) {
             case EntryKind::Unlink:
                 if (moved.leaveRemovalOf(path))
@@ -87,13 +103,17 @@ bool Manifest::fitsOnFlash() const {
                 break;
             case EntryKind::Move:
             case EntryKind::NewFile:
-                boot.countMove(entry.argument, path);
-                flash.countMove(entry.argument, path);
+                if (exact) {
+                    std::string folder = resolved ? real.substr(0, existing) : device::Flash;
+                    boot.countCommittedMove(entry.argument, path, folder);
+                    flash.countCommittedMove(entry.argument, path, folder);
+                } else {
+                    boot.countMove(entry.argument, path);
+                    flash.countMove(entry.argument, path);
+                }
                 [[fallthrough]];
             case EntryKind::Link: {
-                std::string real;
-                size_t existing = 0;
-                if (paths.resolve(path, real, &existing) != PathStatus::Ok)
+                if (!resolved)
                     break;
                 for (size_t slash = real.find('/', existing + 1); slash != std::string::npos;
                      slash = real.find('/', slash + 1))
@@ -107,5 +127,21 @@ bool Manifest::fitsOnFlash() const {
         flash.countNew(folder, 1);
     }
     flash.countNew(device::Journal, journalSize);
+}
+
+bool Manifest::fitsOnFlash() const {
+    SpaceAccount boot(device::FlashBoot);
+    SpaceAccount flash(device::Flash);
+    balance(flash, boot, false);
     return flash.freeBlocks > ReservedBlocks && boot.freeBlocks > ReservedBlocks;
+}
+
+// A file system that is not there (no /flash/boot) takes nothing: its account is left out.
+bool Manifest::hasRoomToCommit() const {
+    SpaceAccount boot(device::FlashBoot);
+    SpaceAccount flash(device::Flash);
+    int64_t bootBefore = boot.freeBlocks, flashBefore = flash.freeBlocks;
+    balance(flash, boot, true);
+    return (flash.freeBlocks >= 0 || flash.freeBlocks >= flashBefore) &&
+           (boot.freeBlocks >= 0 || boot.freeBlocks >= bootBefore);
 }

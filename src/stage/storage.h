@@ -15,6 +15,11 @@ class SpaceAccount {
     // source moved onto target: the blocks of source are taken, those of an old target
     // given back; nothing changes when both already lie on the same device.
     void countMove(const std::string& source, const std::string& target);
+    // As countMove, for the room the commit itself needs: a rename within the file system
+    // takes none and gives the old target's back, a copy takes the source's.
+    // folder is the nearest existing folder of target.
+    void countCommittedMove(const std::string& source, const std::string& target,
+                            const std::string& folder);
     // A new file of size bytes at path (a folder counts with one block).
     void countNew(const std::string& path, uint64_t size);
 

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <set>
 
@@ -22,6 +24,10 @@ namespace {
 constexpr int MaxDepth = 2048;
 
 bool markedByThisRun = false;
+// The marker as this run made it, for the signal handler: only a marker that no earlier
+// run left and no saved manifest needs goes with this run's temporary files.
+char markerMade[PATH_MAX + 1] = "";
+volatile bool markerOwned = false;
 
 bool exists(const char* path) {
     struct stat st;
@@ -105,13 +111,23 @@ bool markStaging() {
     std::string real;
     if (!markerPath(real, true))
         return false;
-    int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
+    int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool made = fd >= 0;
+    if (fd < 0 && (errno != EEXIST || (fd = open(real.c_str(), O_RDONLY | O_NOFOLLOW)) < 0))
         return false;
     close(fd);
     // The marker must be on flash before any temporary file can be.
     markedByThisRun = syncDirectory(parentDirectory(real));
+    if (made && real.size() < sizeof markerMade && !exists(device::SavedManifest)) {
+        std::strcpy(markerMade, real.c_str());
+        markerOwned = true;
+    }
     return markedByThisRun;
+}
+
+void dropStagingMarker() {
+    if (markerOwned)
+        unlink(markerMade);
 }
 
 void settleStaging(bool savedManifestSpent) {

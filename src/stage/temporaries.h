@@ -14,6 +14,9 @@ std::string temporaryTemplate(const std::string& folder);
 // makes it durable, so that a run cut short by a power cut is noticed at the next start.
 // Cheap after the first call of the process. False when the marker could not be made.
 bool markStaging();
+// For a termination signal that deleted this run's temporary files: the marker goes too
+// when this run made it and nothing else needs it. Async-signal-safe.
+void dropStagingMarker();
 // At the end of a run: the marker goes unless the journal or a saved manifest still
 // names temporary files. savedManifestSpent: the saved manifest was just committed, so
 // its temporary files are in place.

@@ -78,21 +78,29 @@ TEST(ModesTest, KeptImageCopyCutShortFailsTheInstall) {
 }
 
 // "--cancel" deletes the saved manifest and the temporary files it names; until then no
-// run takes them for packages.
+// run takes them for packages. A saved manifest lost with the RAM disk leaves them to the
+// next start.
 TEST(ModesTest, SafeRunIsCommittedOrCancelledLater) {
     REQUIRE_DEVELOPMENT_KEYS();
-    for (bool commit : {true, false}) {
-        SCOPED_TRACE(commit ? "--commit" : "--cancel");
+    for (const char* then : {"--commit", "--cancel", "lost"}) {
+        SCOPED_TRACE(then);
+        bool commit = std::string(then) == "--commit";
         DeviceRoot root;
         root.writeFile(Download + "p.npk", simplePackage("p"));
         auto before = deviceState(root);
         ASSERT_EQ(root.runOnRoot({"--safe"}).status, 0);
         EXPECT_FALSE(root.exists("flash/bin/p"));
         EXPECT_NE(root.readFile("ram/MANIFEST").find(" /flash/PCKGS_CHANGED "), std::string::npos);
-        EXPECT_EQ(root.runOnRoot({"--show"}).out.find("tmp"), std::string::npos);
-        RunResult result = root.runInside({commit ? "--commit" : "--cancel"});
+        EXPECT_EQ(root.runOnRoot({"--show"}).out.find("installer"), std::string::npos);
+        RunResult result;
+        if (std::string(then) == "lost") {
+            unlink(root.path("ram/MANIFEST").c_str());
+            result = root.runOnRoot({"--show"});
+        } else {
+            result = root.runInside({then});
+            EXPECT_EQ(result.out, commit ? "finishing install... \b \n" : "");
+        }
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, commit ? "finishing install... \b \n" : "");
         EXPECT_EQ(root.exists("flash/bin/p"), commit);
         EXPECT_EQ(root.exists("flash/PCKGS_CHANGED"), commit);
         if (!commit) {

@@ -58,3 +58,18 @@ TEST(SavedManifestTest, CommitUsesTheCurrentRootsManifest) {
         EXPECT_EQ(root.exists("flash/victim"), !saved);
     }
 }
+
+// "--commit" commits only what the installer itself could have staged.
+TEST(SavedManifestTest, ForeignLineRefusesTheWholeManifest) {
+    DeviceRoot root;
+    prepareSavedUpgrade(root);
+    root.writeFile("etc/passwd", "root");
+    root.writeFile("ram/MANIFEST", root.readFile("ram/MANIFEST") + "U /etc/passwd\n");
+    auto before = root.snapshot();
+    RunResult result = root.runInside({"--commit"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              "ERROR: refused /ram/MANIFEST: line 7 is not one the installer writes: "
+              "U /etc/passwd\n");
+    EXPECT_EQ(root.snapshot(), before);
+}

@@ -110,11 +110,11 @@ TEST(DatabaseWriterTest, PrepareDirKeepsOnlyWhatCanBeADirectory) {
         InstalledPackage package("web", 1, 1), file("file", 1, 1), missing("new", 1, 1);
         EXPECT_TRUE(replaceEntry(set, package, manifest));  // the staged removal is cancelled
         EXPECT_EQ(manifest.find(Dir), nullptr);
-        EXPECT_TRUE(prepareDir(missing, manifest));
+        EXPECT_TRUE(prepareDir(set, missing, manifest));
         EXPECT_FALSE(replaceEntry(set, file, manifest));  // a plain file stands there
         EXPECT_EQ(manifest.find("/flash/var/pdb/file/version"), nullptr);
         manifest.stageMove("/ram/elsewhere", Dir);
-        EXPECT_FALSE(prepareDir(package, manifest));
+        EXPECT_FALSE(prepareDir(set, package, manifest));
         EXPECT_NE(manifest.find(Dir), nullptr);
     }));
 }

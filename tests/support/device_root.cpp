@@ -1,6 +1,7 @@
 // Test support: temporary device roots and running code and the installer inside them.
 #include "support/device_root.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -85,7 +86,9 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     int inPipe[2];
-    if (out == nullptr || err == nullptr || pipe(inPipe) != 0)
+    // Close-on-exec, so that a run started meanwhile from another thread does not keep
+    // this run's input open.
+    if (out == nullptr || err == nullptr || pipe2(inPipe, O_CLOEXEC) != 0)
         return {};
     // A child that exits without reading all of its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
@@ -124,9 +127,24 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         _exit(127);
     }
     close(inPipe[0]);
-    for (ssize_t n, done = 0; done < ssize_t(input.size()); done += n)
-        if ((n = write(inPipe[1], input.data() + done, input.size() - done)) <= 0)
+    unsigned pause = 0;
+    int signalAtPause = 0;
+    for (const std::string& entry : env) {
+        if (entry.rfind(InputPause, 0) == 0)
+            pause = unsigned(atoi(entry.c_str() + strlen(InputPause)));
+        if (entry.rfind(SignalAtPause, 0) == 0)
+            signalAtPause = atoi(entry.c_str() + strlen(SignalAtPause));
+    }
+    for (ssize_t n, done = 0; done < ssize_t(input.size()); done += n) {
+        size_t end = pause && done < ssize_t(input.size() / 2) ? input.size() / 2 : input.size();
+        if ((n = write(inPipe[1], input.data() + done, end - done)) <= 0)
             break;
+        if (pause && size_t(done + n) == input.size() / 2) {
+            usleep(pause * 1000);
+            if (signalAtPause && kill(pid, signalAtPause) == 0)
+                break;
+        }
+    }
     close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -10,6 +10,12 @@
 // An env entry "RLIMIT_AS=<bytes>" given to a run limits the child's address space
 // instead of entering its environment.
 constexpr char AddressSpaceLimit[] = "RLIMIT_AS=";
+// An env entry "PAUSE_INPUT_MS=<ms>" makes the run's input arrive in two halves with that
+// pause between them (the child sees it in its environment, where it does nothing).
+constexpr char InputPause[] = "PAUSE_INPUT_MS=";
+// With "SIGNAL_AT_PAUSE=<number>" as well, the child gets that signal at the end of the
+// pause instead of the rest of its input.
+constexpr char SignalAtPause[] = "SIGNAL_AT_PAUSE=";
 
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal

@@ -1,15 +1,17 @@
 /* Test support, preloaded into the installer (LD_PRELOAD): counts the calls that change
  * the file system and ends the process at the N-th one, as a crash or a power cut would,
- * N taken from INTERRUPT_AFTER_CALLS. At the N-th call nothing is done, except that a
- * write of more than one byte writes its first half, so that a file is left cut short.
- * Without N (or with 0) the process runs to its end and then reports on standard error
- * "mutating calls: COUNT". Only calls through the C library's exported functions are
- * seen, which is how the installer and the C++ library reach the file system. */
+ * N taken from INTERRUPT_AFTER_CALLS. With FAIL_RENAMES_TO set, a rename onto a path that
+ * ends with that text fails with EIO instead, as a failing flash would make it. At the N-th call
+ * nothing is done, except that a write of more than one byte writes its first half, so that a file
+ * is left cut short. Without N (or with 0) the process runs to its end and then reports on standard
+ * error "mutating calls: COUNT". Only calls through the C library's exported functions are seen,
+ * which is how the installer and the C++ library reach the file system. */
 /* Each of open and open64 (and the others) is wrapped on its own, so the headers must
  * not turn one name into the other. */
 #undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -71,8 +73,18 @@ static int modeWrites(const char* mode) {
             interrupt(); \
     } while (0)
 
+static int failsRenameTo(const char* to) {
+    const char* ending = getenv("FAIL_RENAMES_TO");
+    size_t length = ending ? strlen(ending) : 0, size = strlen(to);
+    return length > 0 && size >= length && strcmp(to + size - length, ending) == 0;
+}
+
 int rename(const char* from, const char* to) {
     STEP();
+    if (failsRenameTo(to)) {
+        errno = EIO;
+        return -1;
+    }
     return ((int (*)(const char*, const char*))real("rename"))(from, to);
 }
 

@@ -1,0 +1,152 @@
+// Commits that can't complete: a nearly full flash, a step the flash refuses, a source
+// lost with the RAM disk, a run ended by a signal while it stages. None may end with
+// status 0, none may leave a package half old and half new for good.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "support/files.h"
+#include "support/packages.h"
+
+#ifndef INTERRUPT_LIBRARY
+#define INTERRUPT_LIBRARY ""
+#endif
+
+namespace {
+
+const std::string Download = "rw/pckg/.download/";
+
+std::string big(Version version, size_t kib, char fill) {
+    return packageFile(spec("big", version, {{"bin/big", std::string(kib * 1024, fill), 0100755}}));
+}
+
+#define REQUIRE_INTERRUPT_LIBRARY()             \
+    if (std::string(INTERRUPT_LIBRARY).empty()) \
+    GTEST_SKIP() << "the interruption library is preloaded only into a native build"
+
+std::vector<std::string> preloaded(const std::vector<std::string>& more = {}) {
+    std::vector<std::string> env = {std::string("LD_PRELOAD=") + INTERRUPT_LIBRARY};
+    env.insert(env.end(), more.begin(), more.end());
+    return env;
+}
+
+}  // namespace
+
+// On a flash of 64 blocks holding a file of 35, a new version of that file has no room
+// beside the old one: it is built in /ram and copied in place of the old file. One that
+// leaves too little room is refused by the check; without the check ("--reinstall") it is
+// installed while it fits at all, else refused before anything changes.
+TEST(FailedCommitTest, NearlyFullFlashInstallsWholeOrNotAtAll) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    // new size (KiB) | arguments | status | last message
+    const std::tuple<size_t, std::vector<std::string>, int, const char*> cases[] = {
+        {140, {}, 0, "installed big-7.11"},
+        {200, {}, 28, "ERROR: not enough space for upgrade"},
+        {200, {"--reinstall"}, 0, "installed big-7.11"},
+        {260, {"--reinstall"}, 1, "ERROR: commit failed: /flash: No space left on device"},
+    };
+    for (const auto& [kib, args, status, message] : cases) {
+        DeviceRoot root;
+        EXPECT_TRUE(runWithMounts(
+            root.root(), {{"flash", "size=256k"}},
+            [&] {
+                for (const char* dir : {"flash/boot", "flash/var/pdb"})
+                    root.makeDir(dir);
+                RunResult first = installFromStdin(root, big(version7(10), 140, 'o'));
+                ASSERT_EQ(first.status, 0) << first.out << first.err;
+                root.writeFile(Download + "big.npk", big(version7(11), kib, 'n'));
+                auto before = deviceState(root);
+                RunResult run = root.runOnRoot(args);
+                EXPECT_EQ(run.status, status) << run.out;
+                EXPECT_EQ(lastMessage(run), message);
+                if (status == 0)
+                    EXPECT_EQ(root.readFile("flash/bin/big"), std::string(kib * 1024, 'n'));
+                else
+                    EXPECT_EQ(deviceState(root), before);
+                EXPECT_EQ(directoryNames(root.path("ram")), std::set<std::string>());
+            }))
+            << kib << " KiB";
+    }
+}
+
+// A rename that the flash refuses: the error names the path, the status is 1 and the
+// journal stays; the next start finishes the commit as if nothing had happened.
+TEST(FailedCommitTest, FailedStepIsReportedAndFinishedByTheNextStart) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    REQUIRE_INTERRUPT_LIBRARY();
+    DeviceRoot failing, clean;
+    for (DeviceRoot* root : {&failing, &clean}) {
+        ASSERT_EQ(installFromStdin(*root, simplePackage("p", version7(10))).status, 0);
+        root->writeFile(Download + "p.npk", simplePackage("p", version7(11)));
+    }
+    ASSERT_EQ(clean.runOnRoot({}).status, 0);
+    RunResult run = failing.runOnRoot({}, "", preloaded({"FAIL_RENAMES_TO=/flash/bin/p"}));
+    EXPECT_EQ(run.status, 1);
+    const std::string error = "ERROR: commit failed: /flash/bin/p: Input/output error";
+    EXPECT_EQ(lastMessage(run), error);
+    EXPECT_NE(failing.readFile("flash/postlog").find(error + "\n"), std::string::npos);
+    EXPECT_TRUE(failing.exists("flash/var/pdb/.journal"));
+    RunResult next = failing.runOnRoot({"-q", "--show"});
+    EXPECT_EQ(next.status, 0);
+    EXPECT_EQ(deviceState(failing), deviceState(clean));
+}
+
+// Power is cut during a commit whose new file lies in /ram, and the RAM disk is empty at
+// the next start: the lost file is reported, the package marked incomplete, and the next
+// upgrade run installs it again.
+TEST(FailedCommitTest, SourceLostWithTheRamDiskIsInstalledAgain) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    REQUIRE_INTERRUPT_LIBRARY();
+    DeviceRoot root;
+    EXPECT_TRUE(runWithMounts(root.root(), {{"flash", "size=256k"}, {"ram", "size=1m"}}, [&] {
+        for (const char* dir : {"flash/boot", "flash/var/pdb"})
+            root.makeDir(dir);
+        ASSERT_EQ(installFromStdin(root, big(version7(10), 140, 'o')).status, 0);
+        root.writeFile(Download + "big.npk", big(version7(11), 140, 'n'));
+        // The first cut that finds the journal written, with the new file still in /ram.
+        for (int call = 1; !root.exists("flash/var/pdb/.journal"); ++call) {
+            ASSERT_LT(call, 200);
+            RunResult cut = root.runOnRoot(
+                {}, "", preloaded({"INTERRUPT_AFTER_CALLS=" + std::to_string(call)}));
+            ASSERT_EQ(cut.status, 99) << cut.err;
+            if (root.exists("flash/var/pdb/.journal"))
+                break;
+            root.runOnRoot({"--show"});  // nothing committed yet: the start cleans up
+        }
+        for (const std::string& name : directoryNames(root.path("ram")))
+            unlink(root.path("ram/" + name).c_str());
+        RunResult start = root.runOnRoot({"--show"});
+        EXPECT_EQ(start.status, 1);
+        EXPECT_NE(start.out.find("ERROR: commit failed: /flash/bin/big: its new file was lost\n"),
+                  std::string::npos)
+            << start.out;
+        EXPECT_EQ(root.readFile("flash/var/pdb/big/incomplete"), "/flash/bin/big\n");
+        RunResult again = root.runOnRoot({});
+        EXPECT_EQ(again.status, 0);
+        EXPECT_EQ(lastMessage(again), "installed big-7.11");
+        EXPECT_EQ(root.readFile("flash/bin/big"), std::string(140 * 1024, 'n'));
+        EXPECT_FALSE(root.exists("flash/var/pdb/big/incomplete"));
+    }));
+}
+
+// SIGTERM, SIGINT or SIGHUP while a package streams in: what was staged goes, nothing is
+// committed, and the run ends by the signal.
+TEST(FailedCommitTest, SignalWhileStagingLeavesNothing) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    std::vector<FileEntry> files;
+    for (int i = 0; i < 40; ++i)
+        files.push_back(
+            {"share/doc/file" + std::to_string(i), std::string(20000, char('a' + i % 26))});
+    const std::string file = packageFile(spec("docs", version7(10), files));
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        DeviceRoot root;
+        ASSERT_EQ(installFromStdin(root, simplePackage("system")).status, 0);
+        auto before = deviceState(root);
+        RunResult run = installFromStdin(
+            root, file, {}, {"PAUSE_INPUT_MS=300", "SIGNAL_AT_PAUSE=" + std::to_string(signal)});
+        EXPECT_EQ(run.status, 128 + signal) << run.out;
+        EXPECT_EQ(deviceState(root), before) << signal;
+    }
+}

@@ -1,0 +1,123 @@
+// A device made hostile by hand: links planted in /flash that lead out of it, a files
+// list that names a folder. Installs, upgrades and uninstalls change nothing outside
+// /flash and never empty a folder that others own; links that stay in /flash still work.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/packages.h"
+
+namespace {
+
+const std::string Pdb = "flash/var/pdb/";
+
+// Everything of the device root but /flash and what the tests write: /ram and /rw.
+std::map<std::string, std::string> outsideFlash(const DeviceRoot& root) {
+    std::map<std::string, std::string> outside;
+    for (const auto& [path, content] : root.snapshot())
+        if (path.rfind("flash/", 0) != 0 && path.rfind("ram/", 0) != 0 && path.rfind("rw/", 0) != 0)
+            outside[path] = content;
+    return outside;
+}
+
+void plant(const DeviceRoot& root, const std::string& link, const std::string& target) {
+    ASSERT_EQ(symlink(target.c_str(), root.path(link).c_str()), 0) << link;
+}
+
+std::string tool(Version version) {
+    PackageSpec made = spec("tool", version, {{"bin/tool", "tool " + versionText(version)}});
+    made.image = "tool image";
+    return packageFile(made);
+}
+
+}  // namespace
+
+// Each link points at /outside, a folder of files beside /flash. The runs: tool installed
+// from standard input, upgraded from the download folder, then uninstalled.
+TEST(HostileDeviceTest, LinksOutOfFlashLeadNowhere) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    const std::string escapes = " lies behind a link that leads out of /flash";
+    const std::string refused = "ERROR: installation of tool-7.10 failed: ";
+    // planted link | its target | status and last message of the install
+    const std::tuple<const char*, const char*, int, std::string> cases[] = {
+        {"flash/postlog", "/outside/passwd", 0,
+         "ERROR: could not write /flash/postlog: it is a link that leads out of /flash"},
+        {"flash/var/pdb/image", "/outside/shadow", 0, "installed tool-7.10"},
+        {"flash/bootimage", "/outside/boot", 0, "installed tool-7.10"},
+        {"flash/bin", "/outside", 1, refused + "bin/tool" + escapes},
+        {"flash/var/pdb/tool", "/outside", 1,
+         refused + "could not create /flash/var/pdb/tool/: Not a directory"},
+        {"flash/var", "../outside", 255, "ERROR: could not open image"},
+    };
+    for (const auto& [link, target, status, message] : cases) {
+        SCOPED_TRACE(link);
+        DeviceRoot root;
+        ASSERT_EQ(installFromStdin(root, simplePackage("system")).status, 0);
+        for (const char* file :
+             {"outside/passwd", "outside/shadow", "outside/boot", "outside/tool"})
+            root.writeFile(file, "precious");
+        root.writeFile("outside/pdb/tool/version", "1 2\n");
+        std::string place = link;
+        if (root.exists(place)) {
+            ASSERT_EQ(rename(root.path(place).c_str(), root.path(place + ".old").c_str()), 0);
+        }
+        plant(root, link, target);
+        auto outside = outsideFlash(root);
+        RunResult install = installFromStdin(root, tool(version7(10)), {}, {"bootimage="});
+        EXPECT_EQ(outsideFlash(root), outside);
+        EXPECT_EQ(install.status, status);
+        EXPECT_EQ(lastMessage(install), message);
+        if (status != 0) {
+            // Nothing behind the link is read as a package either.
+            EXPECT_EQ(root.runOnRoot({"--show"}).out.find("            tool "), std::string::npos);
+            continue;
+        }
+        root.writeFile("rw/pckg/.download/tool.npk", tool(version7(11)));
+        RunResult upgrade = root.runOnRoot({}, "", {"bootimage="});
+        EXPECT_EQ(upgrade.status, 0) << upgrade.out;
+        root.writeFile("ram/pdb/tool/schedule", "uninstall\n");
+        RunResult uninstall = root.runOnRoot({}, "", {"bootimage="});
+        EXPECT_EQ(uninstall.status, 0) << uninstall.out;
+        EXPECT_FALSE(root.exists("flash/bin/tool"));
+        EXPECT_EQ(outsideFlash(root), outside);
+    }
+}
+
+// A link to a folder elsewhere under /flash is followed: files land there and go from
+// there; the post-install log is written where its link points.
+TEST(HostileDeviceTest, LinksWithinFlashStillWork) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    DeviceRoot root;
+    root.makeDir("flash/usr/lib");
+    root.makeDir("flash/logs");
+    plant(root, "flash/lib", "usr/lib");
+    plant(root, "flash/postlog", "/flash/logs/postlog");
+    const std::string file = packageFile(spec("lib", version7(10), {{"lib/libx.so", "x"}}));
+    ASSERT_EQ(installFromStdin(root, file).status, 0);
+    EXPECT_EQ(root.readFile("flash/usr/lib/libx.so"), "x");
+    EXPECT_EQ(root.readFile(Pdb + "lib/files"), "lib/libx.so\n");
+    EXPECT_EQ(root.readFile("flash/logs/postlog"), "installed lib-7.10\n");
+    root.writeFile("ram/pdb/lib/schedule", "uninstall\n");
+    root.writeFile(Pdb + "keeper/version", "1 2\n");  // something must stay installed
+    root.writeFile(Pdb + "keeper/files", "");
+    ASSERT_EQ(root.runOnRoot({}).status, 0);
+    EXPECT_FALSE(root.exists("flash/usr/lib/libx.so"));
+    EXPECT_EQ(root.linkTarget("flash/lib"), "usr/lib");
+}
+
+// A files list written by an older installer names folders: they stay, with the files
+// of other packages in them, when the package is uninstalled.
+TEST(HostileDeviceTest, FilesListNamingAFolderEmptiesNothing) {
+    REQUIRE_DEVELOPMENT_KEYS();
+    DeviceRoot root;
+    ASSERT_EQ(installFromStdin(root, simplePackage("system")).status, 0);
+    root.writeFile(Pdb + "odd/version", "118121984 100\n");
+    root.writeFile(Pdb + "odd/files", "bin\nbin/odd\n.\n./bin\nbin/.\n");
+    root.writeFile("flash/bin/odd", "odd");
+    root.writeFile("ram/pdb/odd/schedule", "uninstall\n");
+    ASSERT_EQ(root.runOnRoot({}).status, 0);
+    EXPECT_FALSE(root.exists("flash/bin/odd"));
+    EXPECT_FALSE(root.exists(Pdb + "odd"));
+    EXPECT_EQ(root.readFile("flash/bin/system"), "system");
+    EXPECT_TRUE(root.exists("flash/var/pdb/system/version"));
+}
