@@ -1,8 +1,6 @@
 // Unpacking a package onto flash through the manifest, with its signature check.
 #include "plan/unpack.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <vector>
@@ -51,29 +49,20 @@ void passOverImage(PackageSet& set, InstalledPackage& package, PackageFile& file
     }
 }
 
-// Checks where a file entry would land before anything is staged for it. It is refused
-// (and reported) when its name is one the installer does not take, when a link on the way
-// leads out of /flash, when a folder stands at its target (a rename can't replace one,
-// and a later removal must never empty it), when it lands on the installer's own files,
-// or when this install already stages a file where it needs a folder or the other way
-// round.
+// Checks where a file entry would land before anything is staged for it. A package is
+// broken when the name is one the installer does not take, when it lands on the
+// installer's own files, or when this install already stages a file where it needs a
+// folder or the other way round. (A link on the way out of /flash, or a folder at the
+// target, makes creating the file fail.)
 bool targetAccepted(PackageSet& set, const InstalledPackage& package, Manifest& manifest,
                     const std::string& name, const std::string& target) {
     std::string real;
     PathStatus status = manifest.resolve(target, real);
-    if (entryNameProblem(name) != nullptr || status == PathStatus::TooLong ||
-        (status == PathStatus::Ok && manifest.isInstallerPath(real)) ||
-        manifest.clashesWithStagedFile(target)) {
-        reportBrokenPackage(set, package);
-        return false;
-    }
-    struct stat st;
-    if (status == PathStatus::Ok && lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        status = PathStatus::NotFolder;
-    if (status == PathStatus::Ok)
+    if (entryNameProblem(name) == nullptr && status != PathStatus::TooLong &&
+        !(status == PathStatus::Ok && manifest.isInstallerPath(real)) &&
+        !manifest.clashesWithStagedFile(target))
         return true;
-    errno = status == PathStatus::NotFolder ? EISDIR : errorNumberOf(status);
-    reportWriteFailure(set, package, name);
+    reportBrokenPackage(set, package);
     return false;
 }
 

@@ -241,7 +241,17 @@ class Commit {
             return;
         errno = error;
         perror("rename");
-        fail(path, error, error == ENOENT ? CommitProblem::Lost : CommitProblem::Failed);
+        fail(path, error, kindOf(error));
+    }
+
+    // A source that is gone stays gone, and a folder in the way stays there: trying again
+    // can't help.
+    static CommitProblem::Kind kindOf(int error) {
+        if (error == ENOENT)
+            return CommitProblem::Lost;
+        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST || error == ENOTDIR)
+            return CommitProblem::Refused;
+        return CommitProblem::Failed;
     }
 
     static bool movedBefore(const std::string& source, const std::string& target) {
@@ -262,8 +272,7 @@ class Commit {
             if (error == 0 && journal::noteCopied(*copy.path) && copy.owned)
                 unlink(copy.source.c_str());
             else if (error != 0)
-                fail(*copy.path, error,
-                     error == ENOENT ? CommitProblem::Lost : CommitProblem::Failed);
+                fail(*copy.path, error, kindOf(error));
         }
     }
 

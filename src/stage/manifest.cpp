@@ -223,6 +223,12 @@ std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint,
         errno = errorNumberOf(status);
         return std::ofstream();
     }
+    // A rename can't replace a folder: the commit would fail at every try.
+    struct stat st;
+    if (lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return std::ofstream();
+    }
     std::string folder = real.substr(0, existing);
     struct statfs fs;
     if (statfs(folder.c_str(), &fs) != 0 || !hasRoomFor(fs, sizeHint))

@@ -72,7 +72,8 @@ class Manifest {
     // drops whatever was staged for it. A path whose folders lead out of /flash is left.
     void stageRemove(const std::string& path);
     // Makes a temporary file that the commit moves onto target and returns a stream open
-    // on it; the stream is not open when the file could not be made (errno tells why). The
+    // on it; the stream is not open when the file could not be made (errno tells why: a
+    // folder at target, a link on its way out of /flash, no room in any place). The
     // file is placed in the nearest existing folder of target when its file system has
     // sizeHint plus a tenth to spare, else in /ram (/tmp when /ram is missing). A mode that
     // is not 0 sets the file's permission bits.

@@ -125,6 +125,11 @@ TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
          {"--safe"},
          1,
          "ERROR: could not save /ram/MANIFEST"},
+        {"marker can't be made",
+         "flash/PCKGS_CHANGED/",
+         {},
+         1,
+         "ERROR: could not create /flash/PCKGS_CHANGED: Is a directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
