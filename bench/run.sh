@@ -85,12 +85,15 @@ apk_options="--arch x86_64 --no-network --allow-untrusted --no-scripts --force-n
 # ext4 without a journal passes over inodes deleted in the last minute when it allocates
 # new ones, in the block group where it looks for them; a run that allocates right after
 # a bulk deletion in the same groups is slowed (tar of the 400 MiB payload by half and
-# more). Two measures keep that out of the figures:
-#  1. Every root lives directly in a round directory marked as the top of a hierarchy
-#     (chattr +T), so ext4 spreads the roots over block groups of their own: the old files
-#     an upgrade removes are in groups no other tool allocates in.
-#  2. Roots are removed only between rounds, and no timed run starts until a minute after
-#     the last removal (deleted_at; the set-up of the next round fills that time).
+# more). An upgrade removes every old file, so:
+#  1. Every root to upgrade lives directly in a round directory marked as the top of a
+#     hierarchy (chattr +T), so that ext4 gives each one block groups of its own: the old
+#     files one tool's upgrade removes are in groups no other tool allocates in. The roots
+#     of fresh installs, which remove nothing, share one more such directory, "fresh".
+#  2. Nothing else is removed while timed runs go on. With the 400 MiB payload, a round's
+#     roots are removed after it, to bound the space taken, and the next round's timed runs
+#     wait until that is a minute old (its set-up mostly fills the time); a quick run keeps
+#     its roots to the end.
 settle_seconds=70
 deleted_at=0
 
@@ -98,7 +101,7 @@ deleted_at=0
 settle() {
     left=$((deleted_at + settle_seconds - $(date +%s)))
     if [ $left -gt 0 ]; then
-        echo "   (waiting ${left}s for deleted inodes to settle)" >&2
+        echo "   (waiting ${left}s for the deleted inodes to settle)" >&2
         sleep $left
     fi
 }
@@ -324,6 +327,14 @@ sample() {
     "$measure" --runs 1 "$@" >>"$samples/$name"
 }
 
+# root_of FIGURE TOOL: the root of one timed run in round directory $r.
+root_of() {
+    case $1 in
+        upgrade*) echo "$r/$1-$2" ;;
+        *) echo "$r/fresh/$1-$2" ;;
+    esac
+}
+
 tools="installer apk dpkg tar"
 install_figures="install40 installsmall"
 upgrade_figures="upgrade40"
@@ -341,23 +352,24 @@ while [ $round -le "$runs" ]; do
     r=$roots/$round
     mkdir -p "$r"
     chattr +T "$r" 2>/dev/null || true
+    mkdir "$r/fresh"
 
     # Untimed: the roots, and version 1.0 in the roots to upgrade.
     for figure in $install_figures $upgrade_figures; do
         for tool in $order; do
-            fresh_root $tool "$r/$figure-$tool"
+            fresh_root $tool "$(root_of $figure $tool)"
         done
     done
     for figure in $upgrade_figures; do
         for tool in $order; do
-            install_untimed $tool "$r/$figure-$tool" "${figure#upgrade}"
+            install_untimed $tool "$(root_of $figure $tool)" "${figure#upgrade}"
         done
     done
-    fresh_root installer "$r/stdin"
+    fresh_root installer "$r/fresh/stdin"
     for mib in 4 256; do
         for link in static dynamic; do
-            fresh_root installer "$r/blob$mib-$link"
-            ln "$out/blob$mib/blob.npk" "$r/blob$mib-$link/rw/pckg/.download/blob.npk"
+            fresh_root installer "$r/fresh/blob$mib-$link"
+            ln "$out/blob$mib/blob.npk" "$r/fresh/blob$mib-$link/rw/pckg/.download/blob.npk"
         done
     done
     sync
@@ -365,34 +377,34 @@ while [ $round -le "$runs" ]; do
 
     for figure in $install_figures; do
         for tool in $order; do
-            timed $figure $tool "$r/$figure-$tool" "${figure#install}" 1.0
+            timed $figure $tool "$(root_of $figure $tool)" "${figure#install}" 1.0
         done
     done
     for figure in $upgrade_figures; do
         for tool in $order; do
-            timed $figure $tool "$r/$figure-$tool" "${figure#upgrade}" 1.1
+            timed $figure $tool "$(root_of $figure $tool)" "${figure#upgrade}" 1.1
         done
     done
 
     p=$out/payload-40
     sample install_stdin --sync \
-        --check "python3 '$payload_py' check '$r/stdin/flash/usr' '$p/tree-1.0/usr'" \
+        --check "python3 '$payload_py' check '$r/fresh/stdin/flash/usr' '$p/tree-1.0/usr'" \
         --setup "cat '$p/bench-1.0.npk' >/dev/null" \
-        -- sh -c "cat '$p/bench-1.0.npk' | '$installer' -r '$r/stdin' -"
+        -- sh -c "cat '$p/bench-1.0.npk' | '$installer' -r '$r/fresh/stdin' -"
     for mib in 4 256; do
         for link in static dynamic; do
             binary=$installer
             [ $link = dynamic ] && binary=$installer_dynamic
-            root=$r/blob$mib-$link
+            root=$r/fresh/blob$mib-$link
             sample "blob${mib}_$link" --sync \
                 --check "cmp -s '$out/blob$mib/tree/blob' '$root/flash/blob'" \
                 -- "$binary" -r "$root"
         done
     done
 
-    # The roots go now; what follows allocates no inodes, and the next round's set-up
-    # runs while the deletions settle.
-    removed "$r"
+    # The roots go now (see "the file system" above); what follows allocates no inodes,
+    # and the next round's set-up runs while the deletions settle.
+    [ $quick = 1 ] || removed "$r"
 
     for _ in 1 2 3 4 5; do
         sample show -- "$installer" -r "$showdb/root" --show
@@ -481,10 +493,11 @@ printf 'Machine: %s processors, load average %s before the timed runs, %s after.
 # One table per column of the samples: 1 wall time, 2 peak RSS, 3 processor time.
 for column in 1 3 2; do
     echo
+    format=%.3f
     case $column in
         1) heading="time (s)" ;;
         3) heading="processor time (s)" ;;
-        2) heading="peak RSS (KiB)" ;;
+        2) heading="peak RSS (KiB)" format=%.0f ;;
     esac
     wide "$heading" installer apk-tools dpkg tar i/apk i/dpkg i/tar targets
     wide "$(echo "$heading" | tr '[:print:]' '-')" --------- --------- ---- --- ----- \
@@ -492,7 +505,7 @@ for column in 1 3 2; do
     # shellcheck disable=SC2154
     for figure in $figures; do
         for tool in $tools; do
-            eval "v_$tool=\$(median '$samples/$figure.$tool' $column)"
+            eval "v_$tool=\$(calc $format \"\$(median '$samples/$figure.$tool' $column)\")"
         done
         to_apk=$(ratio "$v_installer" "$v_apk")
         to_dpkg=$(ratio "$v_installer" "$v_dpkg")

@@ -83,20 +83,21 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
         return PathStatus::TooLong;
 
     std::string_view folder = std::string_view(path).substr(0, nameStart);
-    std::string resolved;
-    size_t existingLength = 0;
     auto cached = folders.find(folder);
-    if (cached != folders.end()) {
-        resolved = cached->second;
-        existingLength = resolved.size();
-    } else {
-        PathStatus status = walk(std::string(folder), resolved, existingLength, make);
+    // Folders found missing are made when asked for.
+    if (cached != folders.end() && make && cached->second.existing < cached->second.real.size()) {
+        folders.erase(cached);
+        cached = folders.end();
+    }
+    if (cached == folders.end()) {
+        Folder found;
+        PathStatus status = walk(std::string(folder), found.real, found.existing, make);
         if (status != PathStatus::Ok)
             return status;
-        if (existingLength == resolved.size())
-            folders.emplace(folder, resolved);
+        cached = folders.emplace(folder, std::move(found)).first;
     }
-    real = resolved;
+    size_t existingLength = cached->second.existing;
+    real = cached->second.real;
     real += '/';
     real += name;
     if (existing)

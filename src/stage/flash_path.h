@@ -35,15 +35,21 @@ class FlashPaths {
     // real (a resolved path) is the package database folder, lies in it, or is one of the
     // installer's own files on flash: the boot image, the post-install log, the markers.
     bool isInstallerPath(const std::string& real);
-    // Forgets the folders checked so far (after a change of the tree).
+    // Forgets the folders checked so far (after a change of the tree that this object did
+    // not make).
     void forget() { folders.clear(); }
 
   private:
     PathStatus walk(const std::string& folder, std::string& real, size_t& existing, bool make);
 
-    // Folders of earlier paths, as written, mapped to their real paths; only folders that
-    // exist are kept, one entry per folder.
-    std::map<std::string, std::string, std::less<>> folders;
+    struct Folder {
+        std::string real;
+        size_t existing = 0;
+    };
+    // Folders of earlier paths, as written, mapped to what resolving them found, one entry
+    // per folder: kept until forget(), so while they are in use nothing but this object
+    // may make or remove folders.
+    std::map<std::string, Folder, std::less<>> folders;
 };
 
 // path is /flash or lies below it (a plain prefix test at a name boundary).
