@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "pkg/package_header.h"
 #include "pkgfile/byte_order.h"
 #include "pkgfile/package_file.h"
 #include "private_root.h"

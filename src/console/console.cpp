@@ -1,24 +1,38 @@
 // Console output: one-line messages and the status line that is rewritten in place.
-#include <cstdio>
+#include "console/console.h"
 
-#include "pkg/package_set.h"
-#include "pkgfile/package_file.h"
+#include <cstdio>
 
 namespace {
 
 const char HideCursor[] = "\x1b[?25l";
 const char ShowCursor[] = "\x1b[?25h";
+constexpr int BarWidth = 76;
+
+const char* prefixOf(Console::Kind kind) {
+    switch (kind) {
+        case Console::Kind::Error:
+            return "ERROR: ";
+        case Console::Kind::Warning:
+            return "WARNING: ";
+        case Console::Kind::Info:
+            break;
+    }
+    return "";
+}
 
 }  // namespace
 
-void PackageSet::printMessage(const char* prefix, const char* format, va_list args) {
+void Console::message(Kind kind, const char* format, va_list args) {
+    if (kind != Kind::Warning)
+        setStatus(std::string());
     // Longer text is cut at 255 bytes; a format that fails prints as empty text.
     char text[256] = "";
     if (vsnprintf(text, sizeof text, format, args) < 0)
         text[0] = '\0';
     if (quiet)
         return;
-    std::string line = std::string(prefix) + text;
+    std::string line = std::string(prefixOf(kind)) + text;
     std::ostream& o = *out;
     if (!status.empty())
         o << '\r' << std::string(79, ' ') << '\r' << std::flush;
@@ -28,30 +42,7 @@ void PackageSet::printMessage(const char* prefix, const char* format, va_list ar
     log.push_back(line);
 }
 
-void PackageSet::error(const char* format, ...) {
-    setStatus(std::string());
-    va_list args;
-    va_start(args, format);
-    printMessage("ERROR: ", format, args);
-    va_end(args);
-}
-
-void PackageSet::warning(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    printMessage("WARNING: ", format, args);
-    va_end(args);
-}
-
-void PackageSet::info(const char* format, ...) {
-    setStatus(std::string());
-    va_list args;
-    va_start(args, format);
-    printMessage("", format, args);
-    va_end(args);
-}
-
-void PackageSet::setStatus(const std::string& text) {
+void Console::setStatus(const std::string& text) {
     if (quiet || text == status)
         return;
     std::ostream& o = *out;
@@ -63,13 +54,11 @@ void PackageSet::setStatus(const std::string& text) {
     status = text;
 }
 
-void PackageSet::progress(PackageFile& file, const std::string& label) {
+void Console::progress(uint64_t position, uint64_t total, const std::string& label) {
     std::string text = label + " [";
-    int width = 76 - int(text.size());
+    int width = BarWidth - int(text.size());
     if (width < 0)
         width = 0;
-    uint64_t position = file.partOffset() + file.position();
-    uint64_t total = file.totalSize;
     uint64_t filled = total == 0 ? 0 : position * uint64_t(width) / total;
     if (filled > uint64_t(width))
         filled = width;

@@ -7,9 +7,9 @@
 #include <iostream>
 #include <string>
 
-#include "console/package_table.h"
 #include "driver/commit_report.h"
 #include "driver/modes.h"
+#include "driver/package_table.h"
 #include "driver/run_lock.h"
 #include "driver/saved_manifest.h"
 #include "pkg/database.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "pkg/database.h"
-#include "pkgfile/package_finder.h"
+#include "pkg/package_finder.h"
 #include "plan/actions.h"
 #include "plan/install_driver.h"
 #include "plan/lookup.h"

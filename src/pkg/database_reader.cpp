@@ -10,6 +10,7 @@
 
 #include "pkg/database.h"
 #include "pkg/meta_file.h"
+#include "pkg/package_header.h"
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
 #include "platform/device_paths.h"

@@ -142,26 +142,3 @@ const char* entryNameProblem(const std::string& name) {
         return "names a file of the installer";
     return nullptr;
 }
-
-bool satisfies(const Package& package, const Dependency& dependency) {
-    return sameName(package.name, dependency.name) && package.version >= dependency.min &&
-           (dependency.max == 0 || package.version <= dependency.max);
-}
-
-bool overlaps(const Dependency& a, const Dependency& b) {
-    if (!sameName(a.name, b.name))
-        return false;
-    if (a.min != 0 && b.max != 0 && a.min > b.max)
-        return false;
-    if (a.max != 0 && b.min != 0 && a.max < b.min)
-        return false;
-    return true;
-}
-
-int compareVersions(const Package& a, const Package& b) {
-    if (a.version != b.version)
-        return a.version > b.version ? 1 : -1;
-    if (a.buildTime != b.buildTime)
-        return a.buildTime > b.buildTime ? 1 : -1;
-    return 0;
-}

@@ -117,9 +117,3 @@ const char* entryNameProblem(const std::string& name);
 // A path of a files list that can be taken as it stands: no empty, "." or ".." step
 // after its optional leading "/" (which would name a folder, or lead out of /flash).
 bool isCleanPath(const std::string& path);
-// The package has the dependency's name and a version within its bounds.
-bool satisfies(const Package& package, const Dependency& dependency);
-// Same names and intersecting ranges, a bound of 0 being open.
-bool overlaps(const Dependency& a, const Dependency& b);
-// By version, then build time: -1, 0 or +1.
-int compareVersions(const Package& a, const Package& b);

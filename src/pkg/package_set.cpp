@@ -1,8 +1,37 @@
-// The one package set of the run.
+// The one package set of the run, and its console.
 #include "pkg/package_set.h"
+
+#include <cstdarg>
+
+#include "pkgfile/package_file.h"
 
 PackageSet& PackageSet::instance() {
     // Never destroyed: records stay valid until the process ends.
     static PackageSet* set = new PackageSet;
     return *set;
+}
+
+void PackageSet::error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    console.message(Console::Kind::Error, format, args);
+    va_end(args);
+}
+
+void PackageSet::warning(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    console.message(Console::Kind::Warning, format, args);
+    va_end(args);
+}
+
+void PackageSet::info(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    console.message(Console::Kind::Info, format, args);
+    va_end(args);
+}
+
+void PackageSet::progress(const PackageFile& file, const std::string& label) {
+    console.progress(file.partOffset() + file.position(), file.totalSize, label);
 }

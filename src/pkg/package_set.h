@@ -2,13 +2,13 @@
 // console state that every message goes through.
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "pkg/package.h"
 
 class PackageFile;
@@ -32,26 +32,21 @@ class PackageSet {
     // The set of the run, created on the first call.
     static PackageSet& instance();
 
-    // Console (messages and status line). error and info clear the status line first;
-    // warning prints it again below the message. Messages are cut at 255 bytes and
-    // kept in log; with quiet set nothing is printed or kept.
+    // The console (messages and status line, see Console), with the set's own words.
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Shows text on the rewritten status line; an unchanged text writes nothing.
-    void setStatus(const std::string& text);
+    void setStatus(const std::string& text) { console.setStatus(text); }
     // Shows label and a bar of how far the package file has been read.
-    void progress(PackageFile& file, const std::string& label);
+    void progress(const PackageFile& file, const std::string& label);
 
     std::string arch;
     std::vector<std::unique_ptr<InstalledPackage>> packages;
-    std::string status;
-    std::vector<std::string> log;
-    bool quiet = false;
 
-    // Where console output goes; tests point it at a string stream.
-    std::ostream* out = &std::cout;
-
-  private:
-    void printMessage(const char* prefix, const char* format, va_list args);
+    Console console;
+    // The console's state, under the names that the rest of the program uses.
+    std::string& status = console.status;
+    std::vector<std::string>& log = console.log;
+    bool& quiet = console.quiet;
+    std::ostream*& out = console.out;
 };

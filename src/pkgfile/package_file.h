@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "pkg/package.h"
 #include "platform/hash.h"
+
+enum class SignatureLevel : int;
 
 constexpr uint32_t PackageMagic = 0xBAD0F11E;
 constexpr uint32_t UnrecordedMagic = 0xA1100FFB;
@@ -134,9 +135,9 @@ class PackageFile : public std::istream {
     bool isUnrecorded() const { return magic == UnrecordedMagic; }
     PartStreamBuf& buffer() { return parts; }
 
-    // Signature level of the current signature part: 0 none, 1 legacy, 2 Ed25519.
+    // Signature level of the current signature part.
     // Requires: the current part is a signature part.
-    int verify();
+    SignatureLevel verify();
 
     std::vector<uint32_t> acceptedTypes;
     int currentType = -1;
@@ -146,16 +147,3 @@ class PackageFile : public std::istream {
   private:
     PartStreamBuf parts;
 };
-
-// Reads one list part into list (appending). False when the count or an entry is cut
-// short; the entries read so far stay.
-bool readDependencyList(PackageFile& file, std::vector<Dependency>& list);
-
-// Reads a header part and the optional parts that follow it into record, leaving the
-// file at the first part it did not take.
-// Requires: the current part is a package header (1) or bundle header (18).
-bool readPackageHeader(Package& record, PackageFile& file);
-
-// Fills record from the header parts of the package file at path, with the members of
-// a bundle. False when the file is cut short, unknown, or a bundle without members.
-bool readPackageInfo(CandidatePackage& record, const std::string& path);

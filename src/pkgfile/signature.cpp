@@ -55,18 +55,18 @@ const uint8_t* legacyPublicKey() {
     return key.bytes;
 }
 
-int requiredSignatureLevel(const std::string& name, Version version) {
+SignatureLevel requiredSignatureLevel(const std::string& name, uint32_t version) {
     if (name == "branding")
-        return SignatureLegacy;
+        return SignatureLevel::Legacy;
     if (version <= 0x062E6608)  // up to 6.46.8
-        return SignatureLegacy;
+        return SignatureLevel::Legacy;
     if (version <= 0x062EFFFF)  // later 6.46 builds
-        return SignatureEd25519;
+        return SignatureLevel::Ed25519;
     if (version <= 0x06306600)  // up to 6.48
-        return SignatureLegacy;
+        return SignatureLevel::Legacy;
     if (version >= 0x07000000 && version <= 0x07016203)  // 7.0 up to 7.1beta3
-        return SignatureLegacy;
-    return SignatureEd25519;
+        return SignatureLevel::Legacy;
+    return SignatureLevel::Ed25519;
 }
 
 void legacyScalar(uint8_t h[32], const uint8_t digest[32], const uint8_t check[16]) {
@@ -90,30 +90,30 @@ bool checkLegacySignature(const uint8_t digest[32], const uint8_t check[16],
     return std::memcmp(r, check, 16) == 0;
 }
 
-int signatureLevel(const uint8_t digest[32], const uint8_t* signature, size_t size,
-                   const uint8_t* signingKey, const uint8_t* legacyKey) {
+SignatureLevel signatureLevel(const uint8_t digest[32], const uint8_t* signature, size_t size,
+                              const uint8_t* signingKey, const uint8_t* legacyKey) {
     if (size >= FullSignatureSize &&
         eddsa::verify(asn1::blob(signingKey, 32), asn1::blob(digest, 32),
                       asn1::blob(signature + Ed25519Offset, 64)))
-        return SignatureEd25519;
+        return SignatureLevel::Ed25519;
     if (size >= LegacySignatureSize &&
         checkLegacySignature(digest, signature + LegacyCheckOffset, signature + LegacyValueOffset,
                              legacyKey))
-        return SignatureLegacy;
-    return SignatureNone;
+        return SignatureLevel::Legacy;
+    return SignatureLevel::None;
 }
 
-int PackageFile::verify() {
+SignatureLevel PackageFile::verify() {
     if (!parts.verifying() || currentType != PartSignature)
-        return SignatureNone;
+        return SignatureLevel::None;
     parts.finishDigest();
     uint32_t unread = parts.unreadCount();
     if (unread < LegacySignatureSize)
-        return SignatureNone;
+        return SignatureLevel::None;
     // Read straight from the source: the signature itself is in no digest.
     size_t wanted = unread >= FullSignatureSize ? FullSignatureSize : LegacySignatureSize;
     uint8_t signature[FullSignatureSize];
     if (parts.readUndigested(signature, wanted) != wanted)
-        return SignatureNone;
+        return SignatureLevel::None;
     return signatureLevel(parts.digest(), signature, wanted);
 }

@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "pkg/package.h"
-
-// Signature levels: no valid signature, a valid legacy signature, a valid Ed25519 one.
-constexpr int SignatureNone = 0;
-constexpr int SignatureLegacy = 1;
-constexpr int SignatureEd25519 = 2;
+// Signature levels, in order: no valid signature, a valid legacy signature, a valid
+// Ed25519 one. The numbers are those pkgtool shows.
+enum class SignatureLevel : int { None = 0, Legacy = 1, Ed25519 = 2 };
 
 // Signature part sizes: the legacy signature alone, and followed by the Ed25519 one.
 constexpr size_t LegacySignatureSize = 68;
@@ -21,8 +18,8 @@ constexpr size_t LegacyCheckOffset = 20;  // c, 16 bytes
 constexpr size_t LegacyValueOffset = 36;  // v, 32 bytes
 constexpr size_t Ed25519Offset = 68;      // 64 bytes
 
-// The level a package must reach to be installed: 1 or 2.
-int requiredSignatureLevel(const std::string& name, Version version);
+// The level a package of that name and packed version must reach to be installed.
+SignatureLevel requiredSignatureLevel(const std::string& name, uint32_t version);
 
 // The public keys the build accepts (32 bytes each): the Ed25519 signing key and the
 // legacy key (the little-endian u-coordinate of its point).
@@ -41,6 +38,6 @@ bool checkLegacySignature(const uint8_t digest[32], const uint8_t check[16],
 // The level that signature part data of size bytes gives the digest buffer under the
 // given keys: 2 when it holds 132 bytes or more and the Ed25519 signature is valid, else
 // 1 when it holds 68 or more and the legacy signature is valid, else 0.
-int signatureLevel(const uint8_t digest[32], const uint8_t* signature, size_t size,
-                   const uint8_t* signingKey = signingPublicKey(),
-                   const uint8_t* legacyKey = legacyPublicKey());
+SignatureLevel signatureLevel(const uint8_t digest[32], const uint8_t* signature, size_t size,
+                              const uint8_t* signingKey = signingPublicKey(),
+                              const uint8_t* legacyKey = legacyPublicKey());

@@ -7,7 +7,7 @@
 #include "pkg/database.h"
 #include "pkg/package_set.h"
 #include "plan/lookup.h"
-#include "stage/storage.h"
+#include "platform/board.h"
 
 namespace {
 

@@ -1,24 +1,10 @@
 // The checks of a package offered for installation.
 #include "plan/install_check.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "plan/lookup.h"
-#include "stage/storage.h"
+#include "platform/board.h"
 
 namespace {
-
-// The flash driver's request for the lowest bootable system version. The driver reads
-// the two selector fields and fills value, all in the machine's own byte order.
-constexpr unsigned long LowestVersionRequest = 0xC0044626;
-struct LowestVersionQuery {
-    uint16_t selector = 4;
-    uint16_t item = 37;
-    uint32_t value = 0;
-};
-static_assert(sizeof(LowestVersionQuery) == 8, "the driver expects 8 bytes");
 
 // The last system version that can't live on flash with 256 KiB erase blocks (3.20rc1).
 constexpr Version LastSmallBlockVersion = 0x03146301;
@@ -113,16 +99,6 @@ void checkConflicts(PackageSet& set, const Package& package, CheckReport& report
 }
 
 }  // namespace
-
-Version lowestSystemVersion() {
-    int device = open("/dev/flash", O_RDWR);
-    if (device < 0)
-        return 0;
-    LowestVersionQuery query;
-    int answer = ioctl(device, LowestVersionRequest, &query);
-    close(device);
-    return answer < 0 ? 0 : query.value;
-}
 
 bool needsSystemVersionCheck(const std::string& name) {
     return sameName(name, "system") || name.compare(0, 7, "norvale") == 0;

@@ -13,8 +13,6 @@ struct FlashLimits {
     bool largeEraseBlocks = false;    // erase blocks of 256 KiB
 };
 
-// The lowest system version that "/dev/flash" accepts; 0 when the device can't be asked.
-Version lowestSystemVersion();
 // "system" and names beginning with "norvale" need a version the flash accepts.
 bool needsSystemVersionCheck(const std::string& name);
 

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "pkg/database.h"
+#include "pkg/package_header.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
 #include "plan/actions.h"
 #include "plan/install_check.h"
 #include "plan/lookup.h"
 #include "plan/unpack.h"
+#include "platform/board.h"
 #include "stage/manifest.h"
-#include "stage/storage.h"
 
 namespace {
 

@@ -5,29 +5,6 @@
 
 namespace {
 
-// The first member of package named name, or null.
-const Package* memberNamed(const Package& package, const std::string& name) {
-    for (const auto& member : package.contents)
-        if (sameName(member->name, name))
-            return member.get();
-    return nullptr;
-}
-
-// The decision of the priority tests of conflictsWith: -1 when no names meet, else 0 or 1.
-int priorityDecision(const Package& a, const Package& b) {
-    for (const Dependency& provided : b.provides)
-        if (sameName(provided.name, a.name))
-            return provided.priority < 0 ? 1 : 0;
-    for (const Dependency& offered : a.provides) {
-        if (sameName(offered.name, b.name))
-            return offered.priority >= 0 ? 1 : 0;
-        for (const Dependency& provided : b.provides)
-            if (sameName(provided.name, offered.name))
-                return offered.priority > provided.priority ? 1 : 0;
-    }
-    return -1;
-}
-
 // Phase 1 of selectAndOrder: x stays unless a related entry of the list supersedes it.
 bool survivesSelection(PackageSet& set, const PackageList& list, PackageList::const_iterator x,
                        Version floorVersion, bool report) {
@@ -105,78 +82,6 @@ InstalledPackage* findConflicting(const PackageSet& set, const Package& package)
         if (!installed->disabled && conflictsWith(*installed, package))
             return installed.get();
     return nullptr;
-}
-
-bool providesOverlap(const Package& package, const Dependency& dependency) {
-    for (const Dependency& provided : package.provides)
-        if (overlaps(provided, dependency))
-            return true;
-    return false;
-}
-
-bool dependsOn(const Package& a, const Package& b) {
-    for (const Dependency& needed : a.deps)
-        if (satisfies(b, needed) || providesOverlap(b, needed))
-            return true;
-    for (const auto& member : b.contents)
-        if (dependsOn(a, *member))
-            return true;
-    for (const auto& member : a.contents)
-        if (dependsOn(*member, b))
-            return true;
-    return false;
-}
-
-// The tests run in a fixed order and the first one that decides gives the answer; the
-// priority tests may decide "no" before the conflicts lists are looked at.
-bool conflictsWith(const Package& a, const Package& b) {
-    if (a.isPlaceholder() || b.isPlaceholder())
-        return false;
-    for (const Dependency& conflict : a.conflicts)
-        if (satisfies(b, conflict))
-            return true;
-    int decision = priorityDecision(a, b);
-    if (decision >= 0)
-        return decision == 1;
-    for (const Dependency& conflict : a.conflicts)
-        if (providesOverlap(b, conflict))
-            return true;
-    if (memberNamed(b, a.name))
-        return true;
-    for (const auto& member : a.contents)
-        if (conflictsWith(*member, b))
-            return true;
-    return false;
-}
-
-bool sharesName(const Package& package, const std::string& name) {
-    return sameName(package.name, name) || memberNamed(package, name) != nullptr;
-}
-
-int compareRecords(const Package& first, const Package& second) {
-    const Package* a = &first;
-    const Package* b = &second;
-    int sign = 1;
-    // Each step descends into a member, so the walk ends with the depth of the bundles.
-    for (;;) {
-        if (sameName(a->name, b->name))
-            return sign * compareVersions(*a, *b);
-        if (const Package* member = memberNamed(*a, b->name)) {
-            a = member;
-            continue;
-        }
-        const Package* member = memberNamed(*b, a->name);
-        if (!member)
-            return 0;
-        sign = -sign;
-        b = a;
-        a = member;
-    }
-}
-
-int compareRecordsReversed(const Package& a, const Package& b, bool reversed) {
-    int order = compareRecords(a, b);
-    return reversed ? -order : order;
 }
 
 void selectAndOrder(PackageSet& set, PackageList& list, Version floorVersion, bool report) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pkg/package.h"
+#include "pkg/relations.h"
 
 class PackageSet;
 
@@ -26,20 +27,6 @@ std::vector<InstalledPackage*> findSatisfying(const PackageSet& set, const Depen
                                               bool includeDisabled);
 // The first enabled record that displaces package, or null.
 InstalledPackage* findConflicting(const PackageSet& set, const Package& package);
-
-// Some provides entry of package overlaps dependency.
-bool providesOverlap(const Package& package, const Dependency& dependency);
-// a, or a member of a, needs b or a member of b.
-bool dependsOn(const Package& a, const Package& b);
-// a displaces b: while a is active, b must not be. Not symmetric.
-bool conflictsWith(const Package& a, const Package& b);
-// The package, or one of its bundle members, is named name.
-bool sharesName(const Package& package, const std::string& name);
-// +1 when a is newer than b, -1 when older, 0 when equal or unrelated. A bundle is
-// compared through its member of the other record's name.
-int compareRecords(const Package& a, const Package& b);
-// compareRecords(a, b), negated when reversed.
-int compareRecordsReversed(const Package& a, const Package& b, bool reversed);
 
 // No lower limit for selectAndOrder.
 constexpr Version NoFloor = 0xFFFFFFFF;

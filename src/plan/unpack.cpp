@@ -12,9 +12,9 @@
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
+#include "platform/board.h"
 #include "platform/device_paths.h"
 #include "stage/manifest.h"
-#include "stage/storage.h"
 
 namespace {
 
@@ -189,7 +189,7 @@ bool installPackageStream(PackageSet& set, InstalledPackage& package, Manifest& 
             return false;
         file.nextPart();
     }
-    int required = requiredSignatureLevel(package.name, package.version);
+    SignatureLevel required = requiredSignatureLevel(package.name, package.version);
     if (file.currentType != PartSignature || file.verify() < required) {
         reportBrokenPackage(set, package);
         return false;

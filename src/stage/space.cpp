@@ -8,7 +8,7 @@
 #include "platform/device_paths.h"
 #include "stage/commit.h"
 #include "stage/manifest.h"
-#include "stage/storage.h"
+#include "stage/space.h"
 
 namespace {
 

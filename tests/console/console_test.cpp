@@ -6,7 +6,7 @@
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
 #include "pkgwriter/package_writer.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "pkg/package_set.h"
 #include "pkgwriter/package_writer.h"
 #include "support/device_root.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 namespace {
 

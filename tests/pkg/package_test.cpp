@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "pkg/package.h"
+#include "pkg/relations.h"
 
 TEST(VersionTest, TextOfEveryReleaseKind) {
     const std::pair<Version, const char*> cases[] = {

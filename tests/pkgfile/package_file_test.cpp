@@ -1,5 +1,6 @@
 // The package file reader, from a string, a pipe and a descriptor: parts, digest, copy.
 #include "pkgfile/package_file.h"
+#include "pkg/package_header.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -35,7 +35,7 @@ std::vector<int> levelsOf(const std::string& file) {
     package.acceptedTypes = {PartSignature};
     std::vector<int> levels;
     while (package.nextPart() == PartSignature)
-        levels.push_back(package.verify());
+        levels.push_back(int(package.verify()));
     return levels;
 }
 
@@ -102,7 +102,7 @@ TEST(SignatureLevel, RequiredLevelChangesAtEachBoundary) {
         {"brandings", 0x07100000, 2},
     };
     for (const auto& [name, version, level] : cases)
-        EXPECT_EQ(requiredSignatureLevel(name, version), level)
+        EXPECT_EQ(int(requiredSignatureLevel(name, version)), level)
             << name << " " << std::hex << version;
 }
 

@@ -6,7 +6,7 @@
 #include "stage/manifest.h"
 #include "support/device_root.h"
 #include "support/files.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 namespace {
 

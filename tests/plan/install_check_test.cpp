@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 namespace {
 

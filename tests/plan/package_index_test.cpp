@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "plan/lookup.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 TEST(PackageIndexTest, AnswersMatchTheScanningLookups) {
     std::mt19937 random(7);

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stage/storage.h"
+#include "platform/board.h"
 #include "support/files.h"
 #include "support/packages.h"
 

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "stage/manifest.h"
-#include "stage/storage.h"
+#include "stage/space.h"
 #include "support/device_root.h"
 #include "support/files.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 namespace {
 

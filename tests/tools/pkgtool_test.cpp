@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "pkg/package_header.h"
 #include "pkgfile/package_file.h"
 #include "support/device_root.h"
 

@@ -79,8 +79,8 @@ int verifyCommand(const std::vector<std::string>& args) {
             if (!open) {
                 std::cout << "signature part without a package header: ignored\n";
             } else {
-                int level = file.verify();
-                int required = requiredSignatureLevel(pending.name, pending.version);
+                int level = int(file.verify());
+                int required = int(requiredSignatureLevel(pending.name, pending.version));
                 bool enough = pending.headerRead && level >= required;
                 std::cout << shownName(pending) << ": signature level " << level << ", needs "
                           << required << ": " << (enough ? "ok" : "FAILS") << "\n";

@@ -1,12 +1,13 @@
-// Device and processor queries: the flash erase block size, the flash driver's
-// capabilities, the processor class and whether the boot image is asked for.
+// The board: the flash erase block size, the flash driver's capabilities and its lowest
+// system version, the processor class and whether the boot image is asked for.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "stage/storage.h"
+#include "platform/board.h"
+#include "platform/device_paths.h"
 
 namespace {
 
@@ -27,6 +28,16 @@ struct MtdInfo {
 };
 static_assert(sizeof(MtdInfo) == 32, "the request number encodes a 32-byte argument");
 
+// The flash driver's request for the lowest bootable system version. The driver reads
+// the two selector fields and fills value, all in the machine's own byte order.
+constexpr unsigned long LowestVersionRequest = 0xC0044626;
+struct LowestVersionQuery {
+    uint16_t selector = 4;
+    uint16_t item = 37;
+    uint32_t value = 0;
+};
+static_assert(sizeof(LowestVersionQuery) == 8, "the driver expects 8 bytes");
+
 #if defined(__powerpc__)
 uint32_t readProcessorVersion() {
     uint32_t pvr;
@@ -38,7 +49,7 @@ uint32_t readProcessorVersion() {
 }  // namespace
 
 bool hasLargeEraseBlocks() {
-    int fd = open("/dev/mtd0", O_RDONLY);
+    int fd = open(device::MtdDevice, O_RDONLY);
     if (fd < 0)
         return false;
     MtdInfo info{};
@@ -48,7 +59,7 @@ bool hasLargeEraseBlocks() {
 }
 
 uint32_t flashCapabilities() {
-    int fd = open("/dev/flash", O_RDONLY);
+    int fd = open(device::FlashDevice, O_RDONLY);
     if (fd < 0)
         return 0;
     int result = ioctl(fd, FlashCapabilityRequest, 0);
@@ -87,4 +98,14 @@ int processorClass() {
 
 bool bootImageRequested() {
     return getenv("bootimage") != nullptr;
+}
+
+uint32_t lowestSystemVersion() {
+    int device = open(device::FlashDevice, O_RDWR);
+    if (device < 0)
+        return 0;
+    LowestVersionQuery query;
+    int answer = ioctl(device, LowestVersionRequest, &query);
+    close(device);
+    return answer < 0 ? 0 : query.value;
 }

@@ -1,5 +1,5 @@
 // Finding package files: which names are taken, and broken files reported by their name.
-#include "pkgfile/package_finder.h"
+#include "pkg/package_finder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

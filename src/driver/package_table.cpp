@@ -1,5 +1,5 @@
 // The table of installed packages that "--show" prints.
-#include "console/package_table.h"
+#include "driver/package_table.h"
 
 #include <cstdio>
 #include <iomanip>

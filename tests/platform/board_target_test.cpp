@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "stage/storage.h"
+#include "platform/board.h"
 
 TEST(ProcessorClassOnTarget, MatchesTheEmulatedProcessor) {
     const char* expected = getenv("INSTALLER_EXPECTED_PROCESSOR_CLASS");

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "plan/install_check.h"
-#include "stage/storage.h"
+#include "platform/board.h"
 #include "support/device_root.h"
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 TEST(DeviceTest, ProcessorClassOfEveryCode) {
     // processor version register, flash capability, class

@@ -1,5 +1,4 @@
-// Storage and boot image: flash space accounting, the flash and processor queries, and
-// the staged removal of an installed package.
+// The flash space check: the running free-space balance of one file system.
 #pragma once
 
 #include <cstdint>
@@ -30,15 +29,3 @@ class SpaceAccount {
   private:
     int64_t blocksOf(uint64_t size) const;
 };
-
-// "/dev/mtd0" reports erase blocks of 256 KiB.
-bool hasLargeEraseBlocks();
-// The answer of "/dev/flash" to its capability request, masked to bit value 16.
-uint32_t flashCapabilities();
-// The processor class code (0 to 4) of a processor version register value, given the
-// flash capability bits.
-int processorClassOf(uint32_t pvr, uint32_t capabilities);
-// The processor class code of this board; 0 on a processor that is not PowerPC.
-int processorClass();
-// The environment variable "bootimage" is set (an empty value counts).
-bool bootImageRequested();

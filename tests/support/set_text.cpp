@@ -1,5 +1,5 @@
 // Test support: package records and sets from their compact text form.
-#include "support/package_table.h"
+#include "support/set_text.h"
 
 #include <map>
 #include <regex>

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 
+#include "pkg/package_header.h"
 #include "pkgfile/byte_order.h"
 #include "pkgfile/package_file.h"
 

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "console/package_table.h"
+#include "driver/package_table.h"
 #include "pkg/package_set.h"
 
 namespace {

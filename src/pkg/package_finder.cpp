@@ -1,8 +1,9 @@
 // Finding the package files that wait in a directory.
-#include "pkgfile/package_finder.h"
+#include "pkg/package_finder.h"
 
 #include <dirent.h>
 
+#include "pkg/package_header.h"
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
 
