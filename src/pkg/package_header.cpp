@@ -7,19 +7,10 @@
 
 #include "pkg/package_header.h"
 #include "pkgfile/byte_order.h"
+#include "pkgfile/layout.h"
 #include "pkgfile/package_file.h"
 
 namespace {
-
-constexpr size_t NameField = 16;
-constexpr size_t HeaderSize = 32;
-constexpr size_t ListEntrySize = 32;
-
-// The bytes before the first NUL of a 16-byte name field; all 16 when there is none.
-std::string nameField(const uint8_t* field) {
-    const uint8_t* end = std::find(field, field + NameField, 0);
-    return std::string(reinterpret_cast<const char*>(field), size_t(end - field));
-}
 
 // The current text part, held up to MaxTextPart bytes; the rest of it is left for the
 // next nextPart to pass over. A part cut short leaves the bytes that arrived and the
@@ -45,20 +36,16 @@ bool readListPart(PackageFile& file, int type, std::vector<Dependency>& list) {
 }  // namespace
 
 bool readDependencyList(PackageFile& file, std::vector<Dependency>& list) {
-    uint8_t count[2];
+    uint8_t count[layout::ListCountSize];
     if (!file.read(reinterpret_cast<char*>(count), sizeof count))
         return false;
     // Entry by entry: a count is no reason to reserve memory before the entries arrive.
     for (unsigned left = decodeLE16(count); left > 0; --left) {
-        uint8_t entry[ListEntrySize];
-        if (!file.read(reinterpret_cast<char*>(entry), sizeof entry))
+        uint8_t bytes[layout::ListEntrySize];
+        if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes))
             return false;
-        Dependency dependency;
-        dependency.name = nameField(entry);
-        dependency.min = decodeLE32(entry + 16);
-        dependency.max = decodeLE32(entry + 24);
-        dependency.priority = int32_t(decodeLE32(entry + 28));
-        list.push_back(dependency);
+        layout::ListEntry entry = layout::decodeListEntry(bytes);
+        list.push_back(Dependency{entry.name, entry.min, entry.max, entry.priority});
     }
     return true;
 }
@@ -67,12 +54,13 @@ bool readPackageHeader(Package& record, PackageFile& file) {
     if (file.currentType != PartPackageHeader && file.currentType != PartBundleHeader)
         return false;
     record.isBundle = file.currentType == PartBundleHeader;
-    uint8_t header[HeaderSize];
-    if (!file.read(reinterpret_cast<char*>(header), sizeof header))
+    uint8_t bytes[layout::HeaderSize];
+    if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes))
         return false;
-    record.name = nameField(header);
-    record.version = decodeLE32(header + 16);
-    record.buildTime = decodeLE32(header + 20);
+    layout::Header header = layout::decodeHeader(bytes);
+    record.name = header.name;
+    record.version = header.version;
+    record.buildTime = header.buildTime;
     uint8_t flags[4];
     record.flags =
         file.readsome(reinterpret_cast<char*>(flags), sizeof flags) == 4 ? decodeLE32(flags) : 0;

@@ -8,7 +8,7 @@
 #include "pkg/database.h"
 #include "pkg/package.h"
 #include "pkg/package_set.h"
-#include "pkgfile/byte_order.h"
+#include "pkgfile/layout.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr size_t EntryHeaderSize = 30;
 constexpr size_t CopyBlock = 16384;
 constexpr uint32_t ImageStep = 4096;
 constexpr uint16_t TypeMask = 0xF000;
@@ -112,14 +111,15 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
     InflateStream in(file);
     int boardClass = -1;
     while (in.good()) {
-        uint8_t head[EntryHeaderSize];
-        in.read(reinterpret_cast<char*>(head), EntryHeaderSize);
-        if (size_t(in.gcount()) != EntryHeaderSize)
+        uint8_t head[layout::FileEntryHeaderSize];
+        in.read(reinterpret_cast<char*>(head), sizeof head);
+        if (size_t(in.gcount()) != sizeof head)
             break;
-        uint16_t mode = decodeLE16(head);
-        uint8_t entryClass = head[23];
-        uint32_t length = decodeLE32(head + 24);
-        std::string name(decodeLE16(head + 28), '\0');
+        layout::FileEntryHeader entry = layout::decodeFileEntryHeader(head);
+        uint16_t mode = entry.mode;
+        uint8_t entryClass = entry.processorClass;
+        uint32_t length = entry.dataLength;
+        std::string name(entry.nameLength, '\0');
         in.read(&name[0], std::streamsize(name.size()));
         if (size_t(in.gcount()) != name.size()) {
             reportBrokenPackage(set, package);

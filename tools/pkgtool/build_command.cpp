@@ -81,16 +81,6 @@ class EntryCompressor {
     std::string out;
 };
 
-std::string entryHeader(uint16_t mode, uint8_t processorClass, uint32_t size,
-                        const std::string& name) {
-    uint8_t header[30] = {};
-    encodeLE16(header, mode);
-    header[23] = processorClass;
-    encodeLE32(header + 24, size);
-    encodeLE16(header + 28, uint16_t(name.size()));
-    return std::string(reinterpret_cast<char*>(header), sizeof header) + name;
-}
-
 class DirectoryPacker {
   public:
     DirectoryPacker(const BuildOptions& options, std::string& error)
@@ -155,7 +145,7 @@ class DirectoryPacker {
         ++count;
         if (S_ISDIR(info.st_mode)) {
             // Directories are listed with their type bits; the installer passes over them.
-            return compressor.add(entryHeader(mode, processorClass, 0, name)) &&
+            return compressor.add(encodeFileEntry(mode, processorClass, 0, name)) &&
                    packDirectory(path, name);
         }
         if (S_ISLNK(info.st_mode)) {
@@ -166,7 +156,7 @@ class DirectoryPacker {
                 return false;
             }
             target.resize(size_t(size));
-            return compressor.add(entryHeader(mode, processorClass, uint32_t(size), name)) &&
+            return compressor.add(encodeFileEntry(mode, processorClass, uint32_t(size), name)) &&
                    compressor.add(target);
         }
         if (!S_ISREG(info.st_mode)) {
@@ -187,7 +177,7 @@ class DirectoryPacker {
             error = "cannot open " + path + ": " + std::strerror(errno);
             return false;
         }
-        if (!compressor.add(entryHeader(mode, processorClass, size, name)))
+        if (!compressor.add(encodeFileEntry(mode, processorClass, size, name)))
             return false;
         char chunk[65536];
         uint64_t left = size;

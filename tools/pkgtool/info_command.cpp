@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "pkgfile/byte_order.h"
+#include "pkgfile/layout.h"
 #include "pkgfile/inflate_stream.h"
 #include "pkgwriter/bundle_writer.h"
 
@@ -78,19 +79,20 @@ std::string printable(const std::string& text) {
 }
 
 void printHeader(const std::string& data) {
-    if (data.size() < 32) {
+    if (data.size() < layout::HeaderSize) {
         std::cout << "    cut short: " << data.size() << " of 32 bytes\n";
         return;
     }
-    std::string name = data.substr(0, 16);
-    name = name.substr(0, name.find('\0'));
-    Version version = decodeLE32(at(data, 16));
-    uint32_t buildTime = decodeLE32(at(data, 20));
+    layout::Header header = layout::decodeHeader(at(data, 0));
+    const std::string& name = header.name;
+    Version version = header.version;
+    uint32_t buildTime = header.buildTime;
     std::cout << "    name " << printable(name) << ", version " << versionText(version) << " (0x"
               << std::hex << std::setw(8) << std::setfill('0') << version << std::dec << "), built "
               << utcText(buildTime) << " (" << buildTime << ")";
-    if (data.size() >= 36)
-        std::cout << ", flags 0x" << std::hex << decodeLE32(at(data, 32)) << std::dec;
+    if (data.size() >= layout::HeaderFlagsOffset + 4)
+        std::cout << ", flags 0x" << std::hex << decodeLE32(at(data, layout::HeaderFlagsOffset))
+                  << std::dec;
     std::cout << "\n";
 }
 
@@ -102,17 +104,13 @@ void printList(const std::string& data, uint16_t type) {
     size_t count = decodeLE16(at(data, 0));
     std::cout << "    " << count << (count == 1 ? " entry" : " entries") << "\n";
     for (size_t i = 0; i < count; ++i) {
-        size_t offset = 2 + 32 * i;
-        if (offset + 32 > data.size()) {
+        size_t offset = layout::ListCountSize + layout::ListEntrySize * i;
+        if (offset + layout::ListEntrySize > data.size()) {
             std::cout << "    cut short after " << i << " entries\n";
             return;
         }
-        Dependency entry;
-        std::string name = data.substr(offset, 16);
-        entry.name = name.substr(0, name.find('\0'));
-        entry.min = decodeLE32(at(data, offset + 16));
-        entry.max = decodeLE32(at(data, offset + 24));
-        entry.priority = int32_t(decodeLE32(at(data, offset + 28)));
+        layout::ListEntry read = layout::decodeListEntry(at(data, offset));
+        Dependency entry{read.name, read.min, read.max, read.priority};
         std::cout << "      " << listEntryText(entry, type == PartProvides) << "\n";
     }
 }
@@ -123,13 +121,14 @@ void printFiles(const std::string& data) {
     size_t count = 0;
     uint64_t total = 0;
     for (;;) {
-        uint8_t header[30];
-        if (!in.read(reinterpret_cast<char*>(header), sizeof header))
+        uint8_t bytes[layout::FileEntryHeaderSize];
+        if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
             break;
-        uint16_t mode = decodeLE16(header);
-        uint8_t processorClass = header[23];
-        uint32_t size = decodeLE32(header + 24);
-        std::string name(decodeLE16(header + 28), '\0');
+        layout::FileEntryHeader header = layout::decodeFileEntryHeader(bytes);
+        uint16_t mode = header.mode;
+        uint8_t processorClass = header.processorClass;
+        uint32_t size = header.dataLength;
+        std::string name(header.nameLength, '\0');
         if (!name.empty() && !in.read(&name[0], std::streamsize(name.size()))) {
             std::cout << "      entry name cut short\n";
             return;

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "pkgfile/byte_order.h"
+#include "pkgfile/layout.h"
 
 std::string le16(uint16_t value) {
     uint8_t bytes[2];
@@ -19,18 +20,20 @@ std::string le32(uint32_t value) {
 
 namespace {
 
-std::string paddedName(const std::string& name) {
-    std::string field = name.substr(0, 16);
-    field.resize(16, '\0');
-    return field;
+template <size_t Size, typename Record, typename Encode>
+std::string encoded(const Record& record, Encode encode) {
+    uint8_t bytes[Size];
+    encode(bytes, record);
+    return std::string(reinterpret_cast<const char*>(bytes), Size);
 }
 
 }  // namespace
 
 std::string encodeHeader(const std::string& name, Version version, uint32_t buildTime,
                          uint32_t flags, size_t size) {
-    std::string data = paddedName(name) + le32(version) + le32(buildTime) + std::string(8, '\0');
-    if (size >= 36)
+    std::string data = encoded<layout::HeaderSize>(layout::Header{name, version, buildTime},
+                                                   layout::encodeHeader);
+    if (size >= layout::HeaderFlagsOffset + 4)
         data += le32(flags);
     data.resize(size, '\0');
     return data;
@@ -39,18 +42,26 @@ std::string encodeHeader(const std::string& name, Version version, uint32_t buil
 std::string encodeList(const std::vector<Dependency>& entries, int count) {
     std::string data = le16(uint16_t(count < 0 ? entries.size() : size_t(count)));
     for (const Dependency& entry : entries)
-        data += paddedName(entry.name) + le32(entry.min) + le32(0) + le32(entry.max) +
-                le32(uint32_t(entry.priority));
+        data += encoded<layout::ListEntrySize>(
+            layout::ListEntry{entry.name, entry.min, entry.max, entry.priority},
+            layout::encodeListEntry);
     return data;
+}
+
+std::string encodeFileEntry(uint16_t mode, uint8_t processorClass, uint32_t dataLength,
+                            const std::string& name) {
+    return encoded<layout::FileEntryHeaderSize>(
+               layout::FileEntryHeader{mode, processorClass, dataLength, uint16_t(name.size())},
+               layout::encodeFileEntryHeader) +
+           name;
 }
 
 std::string encodeFileEntries(const std::vector<FileEntry>& entries) {
     std::string data;
-    for (const FileEntry& entry : entries) {
-        data += le16(entry.mode) + std::string(21, '\0') + char(entry.processorClass) +
-                le32(uint32_t(entry.data.size())) + le16(uint16_t(entry.name.size())) + entry.name +
+    for (const FileEntry& entry : entries)
+        data += encodeFileEntry(entry.mode, entry.processorClass, uint32_t(entry.data.size()),
+                                entry.name) +
                 entry.data;
-    }
     return data;
 }
 

@@ -26,6 +26,9 @@ std::string encodeHeader(const std::string& name, Version version, uint32_t buil
                          uint32_t flags = 0, size_t size = 36);
 // A list part: the count (entries.size() unless count is given), then 32-byte entries.
 std::string encodeList(const std::vector<Dependency>& entries, int count = -1);
+// The header of one file entry and its name, as the decompressed files part holds them.
+std::string encodeFileEntry(uint16_t mode, uint8_t processorClass, uint32_t dataLength,
+                            const std::string& name);
 // The decompressed form of a files part: entry headers, names and contents.
 std::string encodeFileEntries(const std::vector<FileEntry>& entries);
 // zlib format (header and Adler-32 trailer).
