@@ -1,17 +1,18 @@
 // Decompressing input stream over zlib.
 #include "pkgfile/inflate_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 constexpr size_t SkipStep = 1024;
 }
 
-InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source(source) {
+InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
+    : BlockStreamBuf(area, BlockSize), source(source) {
     std::memset(&zs, 0, sizeof zs);
     // A failed initialisation makes every inflate call fail, which reads as the end.
     inflateInit(&zs);
-    setg(area + 1, area + 1, area + 1);
 }
 
 InflateStreamBuf::~InflateStreamBuf() {
@@ -22,49 +23,31 @@ uint64_t InflateStreamBuf::delivered() const {
     return producedTotal - uint64_t(egptr() - gptr());
 }
 
-size_t InflateStreamBuf::refill() {
-    char* out = area + 1;
+size_t InflateStreamBuf::fill(char* bytes, size_t count) {
+    uInt room = uInt(std::min<size_t>(count, MaxFill));
     // Input may be consumed without output (a zlib header, a stored block's length);
     // such a round must not end the data, so go on until bytes arrive.
     for (;;) {
         if (zs.avail_in == 0) {
-            std::streamsize got = source->sgetn(reinterpret_cast<char*>(inBuf), BlockSize);
+            std::streamsize got = source->sgetn(reinterpret_cast<char*>(inBuf), sizeof inBuf);
             if (got <= 0)
                 return 0;
             zs.next_in = inBuf;
             zs.avail_in = uInt(got);
         }
-        zs.next_out = reinterpret_cast<Bytef*>(out);
-        zs.avail_out = BlockSize;
+        zs.next_out = reinterpret_cast<Bytef*>(bytes);
+        zs.avail_out = room;
         int result = inflate(&zs, Z_PARTIAL_FLUSH);
         if (result != Z_OK && result != Z_STREAM_END)
             return 0;
         streamEnded = streamEnded || result == Z_STREAM_END;
-        size_t made = BlockSize - zs.avail_out;
+        size_t made = room - zs.avail_out;
         producedTotal += made;
         if (made != 0)
             return made;
         if (result == Z_STREAM_END)
             return 0;
     }
-}
-
-InflateStreamBuf::int_type InflateStreamBuf::underflow() {
-    if (gptr() < egptr())
-        return traits_type::to_int_type(*gptr());
-    char* start = area + 1;
-    if (gptr() > eback()) {
-        area[0] = gptr()[-1];
-        start = area;
-    }
-    size_t made = refill();
-    if (made == 0) {
-        // Keep the put-back byte reachable, with an empty get area.
-        setg(start, area + 1, area + 1);
-        return traits_type::eof();
-    }
-    setg(start, area + 1, area + 1 + made);
-    return traits_type::to_int_type(area[1]);
 }
 
 InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type offset,
@@ -95,11 +78,8 @@ InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type position,
     return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
-InflateStream::InflateStream(std::istream& source)
-    : std::istream(nullptr), buffer(new InflateStreamBuf(source.rdbuf())) {
-    rdbuf(buffer);
+InflateStream::InflateStream(std::istream& source) : std::istream(nullptr), buffer(source.rdbuf()) {
+    rdbuf(&buffer);
 }
 
-InflateStream::~InflateStream() {
-    delete buffer;
-}
+InflateStream::~InflateStream() = default;

@@ -7,11 +7,14 @@
 #include <istream>
 #include <streambuf>
 
+#include "platform/block_stream_buf.h"
+
 // Pulls zlib-format bytes from a source stream buffer and hands out the decompressed
-// bytes in blocks of at most 4096. Corrupt data, or a source that ends before the
-// compressed stream does, shows as the end of the data. Seeking moves forward only, by
-// reading through. Allocates nothing after construction (zlib keeps its own state).
-class InflateStreamBuf : public std::streambuf {
+// bytes in blocks of at most 4096 (larger reads are decompressed straight into place). Corrupt
+// data, or a source that ends before the compressed stream does, shows as the end of the data.
+// Seeking moves forward only, by reading through. Allocates nothing after construction (zlib keeps
+// its own state).
+class InflateStreamBuf : public BlockStreamBuf {
   public:
     static constexpr size_t BlockSize = 4096;
 
@@ -34,19 +37,19 @@ class InflateStreamBuf : public std::streambuf {
     pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
                      std::ios_base::openmode which) override;
     pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
-    int_type underflow() override;
+    // Decompresses the next bytes into bytes.
+    size_t fill(char* bytes, size_t count) override;
 
   private:
+    // A read straight into the caller's buffer inflates at most this much at a time.
+    static constexpr size_t MaxFill = 1 << 20;
+
     // Bytes handed to the reader so far.
     uint64_t delivered() const;
-    // Fills outBuf with the next decompressed block; its size, 0 at the end or on error.
-    size_t refill();
 
     std::streambuf* source;
     uint64_t producedTotal = 0;
     bool streamEnded = false;
-    // Byte 0 is the put-back byte (the last byte of the previous block, so that one byte
-    // can always be put back); the decompressed block follows it.
     char area[1 + BlockSize];
     unsigned char inBuf[BlockSize];
     z_stream zs;
@@ -61,9 +64,9 @@ class InflateStream : public std::istream {
     InflateStream(const InflateStream&) = delete;
     InflateStream& operator=(const InflateStream&) = delete;
 
-    uint32_t produced() const { return buffer->produced(); }
-    bool complete() const { return buffer->complete(); }
+    uint32_t produced() const { return buffer.produced(); }
+    bool complete() const { return buffer.complete(); }
 
   private:
-    InflateStreamBuf* buffer;
+    InflateStreamBuf buffer;
 };

@@ -24,15 +24,13 @@ bool isAccepted(const std::vector<uint32_t>& types, int type) {
 // use. Put-back moves only within the get area, so a byte read again is never fed again.
 
 PartStreamBuf::PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* copy)
-    : source(source), copy(copy), verify(verify), current(&sha1) {
-    dropGetArea();
-}
+    : BlockStreamBuf(area, BufferSize),
+      source(source),
+      copy(copy),
+      verify(verify),
+      current(&sha1) {}
 
 PartStreamBuf::~PartStreamBuf() = default;
-
-void PartStreamBuf::dropGetArea() {
-    setg(buffer + 1, buffer + 1, buffer + 1);
-}
 
 uint32_t PartStreamBuf::unreadCount() const {
     return sourceUnread + uint32_t(egptr() - gptr());
@@ -141,69 +139,19 @@ size_t PartStreamBuf::readUndigested(uint8_t* bytes, size_t count) {
     return done;
 }
 
-void PartStreamBuf::keepForPutback(char last) {
-    buffer[0] = last;
-    setg(buffer, buffer + 1, buffer + 1);
-}
-
-PartStreamBuf::int_type PartStreamBuf::underflow() {
-    if (gptr() < egptr())
-        return traits_type::to_int_type(*gptr());
-    if (sourceUnread == 0)
-        return traits_type::eof();
-    // Keep the last byte read for one put-back across the refill.
-    if (egptr() > eback())
-        keepForPutback(egptr()[-1]);
-    else
-        dropGetArea();
-    size_t wanted = std::min<size_t>(BufferSize, sourceUnread);
-    size_t n = take(reinterpret_cast<uint8_t*>(buffer + 1), wanted, true);
+size_t PartStreamBuf::fill(char* bytes, size_t count) {
+    // Never more than the part has left. The comparison is unsigned 64-bit: a part may
+    // declare up to 4 GiB.
+    size_t wanted = size_t(std::min<uint64_t>(count, sourceUnread));
+    size_t n = take(reinterpret_cast<uint8_t*>(bytes), wanted, true);
     sourceUnread -= uint32_t(n);
-    if (n == 0)
-        return traits_type::eof();
-    setg(eback(), buffer + 1, buffer + 1 + n);
-    return traits_type::to_int_type(*gptr());
+    return n;
 }
 
 PartStreamBuf::int_type PartStreamBuf::pbackfail(int_type) {
     // Only bytes still in the get area can be read again: the source is never rewound,
     // so nothing can be put back before the part's first byte or a byte read earlier.
     return traits_type::eof();
-}
-
-std::streamsize PartStreamBuf::xsgetn(char_type* s, std::streamsize count) {
-    std::streamsize done = 0;
-    while (done < count) {
-        std::streamsize buffered = egptr() - gptr();
-        if (buffered > 0) {
-            std::streamsize n = std::min(buffered, count - done);
-            std::memcpy(s + done, gptr(), size_t(n));
-            gbump(int(n));
-            done += n;
-            continue;
-        }
-        if (sourceUnread == 0)
-            break;
-        std::streamsize wanted = count - done;
-        if (wanted < std::streamsize(BufferSize)) {
-            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
-                break;
-            continue;
-        }
-        // Large reads go straight to the caller; never more than the part has left. The
-        // comparison is unsigned 64-bit: streamsize is 32-bit on the board, and a part may
-        // declare up to 4 GiB.
-        size_t asked = size_t(std::min<uint64_t>(uint64_t(wanted), sourceUnread));
-        size_t n = take(reinterpret_cast<uint8_t*>(s + done), asked, true);
-        sourceUnread -= uint32_t(n);
-        done += std::streamsize(n);
-        if (n == 0)
-            break;
-        keepForPutback(s[done - 1]);
-        if (n < asked)
-            break;
-    }
-    return done;
 }
 
 std::streamsize PartStreamBuf::showmanyc() {

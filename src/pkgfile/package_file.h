@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/block_stream_buf.h"
 #include "platform/hash.h"
 
 enum class SignatureLevel : int;
@@ -41,7 +42,7 @@ constexpr uint32_t MaxTextPart = 64 * 1024;
 // The stream buffer under a PackageFile. Reads are confined to the current part's data;
 // positions count from the start of that data. Bytes reach the digest and the copy
 // stream exactly once, in file order, however often a reader puts bytes back.
-class PartStreamBuf : public std::streambuf {
+class PartStreamBuf : public BlockStreamBuf {
   public:
     // source and copy are not owned; copy may be null.
     PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* copy);
@@ -75,9 +76,9 @@ class PartStreamBuf : public std::streambuf {
     int copyError() const { return copyErrno; }
 
   protected:
-    int_type underflow() override;
+    // The next bytes of the current part, taken from the source.
+    size_t fill(char* bytes, size_t count) override;
     int_type pbackfail(int_type c) override;
-    std::streamsize xsgetn(char_type* s, std::streamsize count) override;
     std::streamsize showmanyc() override;
     pos_type seekoff(off_type offset, std::ios_base::seekdir dir,
                      std::ios_base::openmode which) override;
@@ -92,10 +93,6 @@ class PartStreamBuf : public std::streambuf {
     bool skipSource(uint64_t count);
     // Moves forward by count bytes within the current part.
     bool skipForward(uint32_t count);
-    // Empties the get area; nothing can be put back afterwards.
-    void dropGetArea();
-    // Empties the get area but keeps last before it for one put-back.
-    void keepForPutback(char last);
     // The end of the file was met: the running digest is finished.
     void endOfParts();
 
@@ -112,10 +109,9 @@ class PartStreamBuf : public std::streambuf {
     uint64_t partStart = 0;     // file offset of the current part's data
     uint32_t length = 0;        // length of the current part's data
     uint32_t sourceUnread = 0;  // bytes of the part not yet taken from the source
-    // Get area: bytes of the current part taken from the source but not yet read. Byte 0
-    // keeps the last byte of the previous block for one put-back.
+    // Get area: bytes of the current part taken from the source but not yet read.
     static constexpr size_t BufferSize = 4096;
-    char buffer[1 + BufferSize];
+    char area[1 + BufferSize];
 };
 
 // A package file opened over an input stream. The source stream and the copy stream

@@ -9,20 +9,20 @@
 #include <cstring>
 
 FdStreamBuf::FdStreamBuf(int fd, bool ownsFd)
-    : fd(fd), ownsFd(ownsFd), buffer(new char[1 + BlockSize]) {
-    dropBuffer();
-}
+    : FdStreamBuf(fd, ownsFd, std::make_unique<char[]>(1 + BlockSize)) {}
+
+FdStreamBuf::FdStreamBuf(int fd, bool ownsFd, std::unique_ptr<char[]> storage)
+    : BlockStreamBuf(storage.get(), BlockSize),
+      fd(fd),
+      ownsFd(ownsFd),
+      storage(std::move(storage)) {}
 
 FdStreamBuf::~FdStreamBuf() {
     if (ownsFd && fd >= 0)
         close(fd);
 }
 
-void FdStreamBuf::dropBuffer() {
-    setg(buffer.get() + 1, buffer.get() + 1, buffer.get() + 1);
-}
-
-size_t FdStreamBuf::readBlock(char* bytes, size_t count) {
+size_t FdStreamBuf::fill(char* bytes, size_t count) {
     if (failed || count == 0)
         return 0;
     for (;;) {
@@ -34,51 +34,6 @@ size_t FdStreamBuf::readBlock(char* bytes, size_t count) {
             return 0;
         }
     }
-}
-
-FdStreamBuf::int_type FdStreamBuf::underflow() {
-    if (gptr() < egptr())
-        return traits_type::to_int_type(*gptr());
-    char* start = buffer.get() + 1;
-    char* back = start;
-    if (egptr() > eback()) {
-        buffer[0] = egptr()[-1];
-        back = buffer.get();
-    }
-    setg(back, start, start);
-    size_t n = readBlock(start, BlockSize);
-    if (n == 0)
-        return traits_type::eof();
-    setg(back, start, start + n);
-    return traits_type::to_int_type(*gptr());
-}
-
-std::streamsize FdStreamBuf::xsgetn(char_type* s, std::streamsize count) {
-    std::streamsize done = 0;
-    while (done < count) {
-        std::streamsize buffered = egptr() - gptr();
-        if (buffered > 0) {
-            std::streamsize n = std::min(buffered, count - done);
-            std::memcpy(s + done, gptr(), size_t(n));
-            gbump(int(n));
-            done += n;
-            continue;
-        }
-        std::streamsize wanted = count - done;
-        if (wanted < std::streamsize(BlockSize)) {
-            if (traits_type::eq_int_type(underflow(), traits_type::eof()))
-                break;
-            continue;
-        }
-        // Large reads go straight to the caller, without a copy through the buffer.
-        size_t n = readBlock(s + done, size_t(wanted));
-        if (n == 0)
-            break;
-        done += std::streamsize(n);
-        buffer[0] = s[done - 1];
-        setg(buffer.get(), buffer.get() + 1, buffer.get() + 1);
-    }
-    return done;
 }
 
 std::streamsize FdStreamBuf::showmanyc() {
@@ -103,13 +58,13 @@ FdStreamBuf::pos_type FdStreamBuf::seekoff(off_type offset, std::ios_base::seekd
         off_type target = lseek(fd, offset - buffered, SEEK_CUR);
         if (target < 0)
             return pos_type(off_type(-1));
-        dropBuffer();
+        dropGetArea();
         return pos_type(target);
     }
     off_type target = lseek(fd, offset, dir == std::ios_base::beg ? SEEK_SET : SEEK_END);
     if (target < 0)
         return pos_type(off_type(-1));
-    dropBuffer();
+    dropGetArea();
     return pos_type(target);
 }
 

@@ -5,7 +5,9 @@
 #include <memory>
 #include <streambuf>
 
-class FdStreamBuf : public std::streambuf {
+#include "platform/block_stream_buf.h"
+
+class FdStreamBuf : public BlockStreamBuf {
   public:
     // The descriptor is closed with the buffer only when ownsFd is true.
     explicit FdStreamBuf(int fd, bool ownsFd = false);
@@ -19,8 +21,8 @@ class FdStreamBuf : public std::streambuf {
     static constexpr size_t BlockSize = 64 * 1024;
 
   protected:
-    int_type underflow() override;
-    std::streamsize xsgetn(char_type* s, std::streamsize count) override;
+    // One read(2), repeated on EINTR: bytes read, 0 at the end or on failure.
+    size_t fill(char* bytes, size_t count) override;
     // Bytes readable without blocking (FIONREAD), 0 when unknown.
     std::streamsize showmanyc() override;
     // Fail (-1) on a descriptor that cannot seek, such as a pipe.
@@ -29,16 +31,12 @@ class FdStreamBuf : public std::streambuf {
     pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
   private:
-    // One read(2), repeated on EINTR: bytes read, 0 at the end or on failure.
-    size_t readBlock(char* bytes, size_t count);
-    // Empties the get area, keeping nothing for put-back.
-    void dropBuffer();
+    FdStreamBuf(int fd, bool ownsFd, std::unique_ptr<char[]> storage);
 
     int fd;
     bool ownsFd;
     bool failed = false;
-    // Byte 0 keeps the last byte of the previous block for one put-back after a refill.
-    std::unique_ptr<char[]> buffer;
+    std::unique_ptr<char[]> storage;
 };
 
 // Output stream buffer over a file descriptor that it owns, without a buffer of its own:
