@@ -18,6 +18,7 @@
 #include "plan/install_driver.h"
 #include "plan/lookup.h"
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/file_util.h"
 #include "stage/manifest.h"
 
@@ -31,11 +32,6 @@ bool postLogPrepared = false;
 bool postLogRefused = false;
 // The new log, under its temporary name, holding its room on flash since the preparation.
 std::unique_ptr<AtomicFile> postLogFile;
-
-bool pathExists(const char* path) {
-    struct stat st;
-    return stat(path, &st) == 0;
-}
 
 // The floor of a downgrade run, from /ram/DOWNGRADE: 0 when it holds no number. False
 // when the file is absent (no downgrade run).
@@ -52,7 +48,7 @@ bool readDowngradeFloor(Version& floor) {
 
 // The download directory first (unless marked to be ignored), then the flash ones.
 void collectPackageFiles(PackageSet& set, CandidateList& files) {
-    if (!pathExists(device::DownloadIgnoreMarker))
+    if (!exists(device::DownloadIgnoreMarker, Follow::Yes))
         findPackageFiles(set, device::DownloadDir, files);
     if (files.empty())
         findPackageFiles(set, device::FlashPackageDir, files);

@@ -14,6 +14,7 @@
 #include "pkg/package_set.h"
 #include "pkgfile/package_file.h"
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/flash_path.h"
 
 namespace {
@@ -61,11 +62,6 @@ std::string imagePath(const std::string& name, ImageLocation location) {
     return std::string(device::Database) + name + "/image";
 }
 
-bool isDirectory(const char* path) {
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Only a regular file is opened (a FIFO would block the start-up for good). An image in
 // the database may be a link (to the boot image), followed only while it stays in /flash.
 bool openImage(const std::string& path, std::ifstream& source) {
@@ -73,8 +69,7 @@ bool openImage(const std::string& path, std::ifstream& source) {
     FlashPaths paths;
     if (isUnderFlash(path) && paths.follow(path, real) != PathStatus::Ok)
         return false;
-    struct stat st;
-    if (stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!isRegularFile(real, Follow::Yes))
         return false;
     source.open(real, std::ios::binary);
     return source.is_open();
@@ -271,7 +266,7 @@ bool loadImages(PackageSet& set, ImageLocation location) {
         return false;
     // No name has a stored file in a directory that is not there: spare a failed look-up
     // per installed package.
-    if (location == ImageLocation::Images && !isDirectory(device::StoredImages))
+    if (location == ImageLocation::Images && !isFolder(device::StoredImages, Follow::Yes))
         return true;
     for (const std::string& name : listing.names)
         loadImage(set, name, imagePath(name, location));

@@ -12,6 +12,7 @@
 #include "pkg/meta_file.h"
 #include "pkg/package_set.h"
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/commit.h"
 #include "stage/file_util.h"
 #include "stage/flash_path.h"
@@ -138,8 +139,7 @@ void markIncomplete(const std::vector<std::string>& lostPaths) {
         return;
     while (dirent* entry = readdir(dir)) {
         std::string folder = database + "/" + entry->d_name;
-        struct stat st;
-        if (entry->d_name[0] == '.' || lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        if (entry->d_name[0] == '.' || !isFolder(folder))
             continue;
         for (const std::string& lost : lostPaths)
             if (owns(folder, collapsedPath(lost)))

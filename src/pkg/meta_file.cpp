@@ -3,14 +3,9 @@
 
 #include <sys/stat.h>
 
-namespace {
+#include "platform/file_checks.h"
 
-// A link is not read: the database's files are the installer's own, and one that someone
-// replaced by a link could show a file from anywhere as a package's.
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+namespace {
 
 // White space as the C locale knows it, the separators of every database file.
 bool isSpace(int c) {
@@ -23,6 +18,8 @@ bool isDigit(int c) {
 
 }  // namespace
 
+// A link is not read: the database's files are the installer's own, and one that someone
+// replaced by a link could show a file from anywhere as a package's.
 MetaFile::MetaFile(const std::string& path) {
     if (!isRegularFile(path))
         return;

@@ -5,6 +5,7 @@
 #include "pkg/database.h"
 #include "pkg/package.h"
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/manifest.h"
 
 namespace {
@@ -19,9 +20,7 @@ bool bootImageHasOneLink() {
 // packages' files may lie in it.
 bool isFolder(Manifest& manifest, const std::string& path) {
     std::string real;
-    struct stat st;
-    return manifest.resolve(path, real) == PathStatus::Ok && lstat(real.c_str(), &st) == 0 &&
-           S_ISDIR(st.st_mode);
+    return manifest.resolve(path, real) == PathStatus::Ok && ::isFolder(real);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/file_util.h"
 #include "stage/flash_path.h"
 #include "stage/manifest.h"
@@ -31,8 +32,7 @@ bool locate(std::string& real, bool make) {
 
 bool exists() {
     std::string real;
-    struct stat st;
-    return locate(real, false) && lstat(real.c_str(), &st) == 0;
+    return locate(real, false) && ::exists(real);
 }
 
 bool write(const Manifest& manifest) {

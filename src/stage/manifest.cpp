@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/file_util.h"
 #include "stage/signal_guard.h"
 #include "stage/temporaries.h"
@@ -22,11 +23,6 @@ namespace {
 // most PATH_MAX each); it is refused before it is held whole.
 constexpr size_t MaxLine = 2 * PATH_MAX;
 constexpr size_t ShownLine = 200;
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 // The file system of directory has sizeHint plus a tenth to spare. The product is taken
 // in 64 bits: in 32 bits it wraps on any file system with more than 4 GiB free.
@@ -224,8 +220,7 @@ std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint,
         return std::ofstream();
     }
     // A rename can't replace a folder: the commit would fail at every try.
-    struct stat st;
-    if (lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (isFolder(real)) {
         errno = EISDIR;
         return std::ofstream();
     }
@@ -288,8 +283,7 @@ bool Manifest::save(const std::string& file) const {
 LoadResult Manifest::load(const std::string& file) {
     // Only a regular file is read: the stream library throws when it reads a directory,
     // and a FIFO would block the run.
-    struct stat st;
-    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!isRegularFile(file, Follow::Yes))
         return LoadResult();
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open())

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "platform/device_paths.h"
+#include "platform/file_checks.h"
 #include "stage/file_util.h"
 #include "stage/flash_path.h"
 #include "stage/journal.h"
@@ -28,11 +29,6 @@ bool markedByThisRun = false;
 // run left and no saved manifest needs goes with this run's temporary files.
 char markerMade[PATH_MAX + 1] = "";
 volatile bool markerOwned = false;
-
-bool exists(const char* path) {
-    struct stat st;
-    return lstat(path, &st) == 0;
-}
 
 // The sources of the moves that the journal and the saved manifest name: temporary files
 // that a commit still needs.
@@ -64,10 +60,8 @@ class Sweep {
                 continue;
             std::string child = path + "/" + name;
             bool isFolder = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_UNKNOWN) {
-                struct stat st;
-                isFolder = lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-            }
+            if (entry->d_type == DT_UNKNOWN)
+                isFolder = ::isFolder(child);
             if (isFolder) {
                 if (deep && depth < MaxDepth)
                     folder(child, true, depth + 1);
@@ -132,8 +126,7 @@ void dropStagingMarker() {
 
 void settleStaging(bool savedManifestSpent) {
     std::string real;
-    struct stat st;
-    bool savedManifest = stat(device::SavedManifest, &st) == 0 && S_ISREG(st.st_mode);
+    bool savedManifest = isRegularFile(device::SavedManifest, Follow::Yes);
     if ((savedManifest && !savedManifestSpent) || journal::exists() || !markerPath(real, false))
         return;
     if (unlink(real.c_str()) == 0)
@@ -144,15 +137,14 @@ void settleStaging(bool savedManifestSpent) {
 // may have left its sources there); flash only when the marker says a run was cut short.
 size_t sweepTemporaries() {
     std::string marker;
-    bool interrupted = markerPath(marker, false) && exists(marker.c_str());
+    bool interrupted = markerPath(marker, false) && exists(marker);
     Sweep sweep(stillNeeded());
     sweep.folder(device::Ram, false);
     sweep.folder(device::Tmp, false);
     if (!interrupted)
         return sweep.removed;
     sweep.folder(device::Flash, true);
-    struct stat st;
-    if (lstat(device::StdinImageSource, &st) == 0 && S_ISREG(st.st_mode))
+    if (isRegularFile(device::StdinImageSource))
         sweep.file(device::StdinImageSource);
     settleStaging();
     return sweep.removed;
