@@ -28,8 +28,7 @@ void fillSet(PackageSet& set, size_t count) {
     size_t coreUsers = count / 10;
     for (size_t i = 0; i + 2 < count; ++i) {
         size_t chain = i / 10;
-        auto package =
-            std::make_unique<InstalledPackage>("p" + std::to_string(i), 0x01006600, 1);
+        auto package = std::make_unique<InstalledPackage>("p" + std::to_string(i), 0x01006600, 1);
         if (i % 10 != 0)
             package->deps.push_back(named("p" + std::to_string(i - 1)));
         if (i < coreUsers) {
@@ -55,7 +54,7 @@ double timePlanning(size_t count, bool uninstallCore, size_t& remaining) {
             set.packages.front()->action = ScheduledAction::Uninstall;
         Manifest manifest;
         auto start = std::chrono::steady_clock::now();
-        applyScheduledActions(set, manifest, 0);
+        applyScheduledActions(set, manifest, Verbosity::Silent);
         auto end = std::chrono::steady_clock::now();
         best = std::min(best, std::chrono::duration<double, std::milli>(end - start).count());
         remaining = set.packages.size();

@@ -65,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Manifest manifest;
     std::istringstream input(bytes);
     std::stringbuf copy;
-    installFromStream(set, manifest, input, InstallFlag::Upgrade, RememberedStates(), &copy);
+    InstallRequest request;
+    request.flags = InstallFlag::Upgrade;
+    request.copy = &copy;
+    installFromStream(set, manifest, input, request);
     if (bytes.compare(0, copy.str().size(), copy.str()) != 0)
         fuzzFailure("the copy is not the stream's bytes in order");
     for (const auto& entry : manifest.all()) {

@@ -60,7 +60,7 @@ int runCleanupMode(PackageSet& set) {
 int runStdinMode(PackageSet& set, InstallFlags flags) {
     Manifest manifest;
     manifest.guardTemporaries(device::StdinImageSource);
-    applyScheduledActions(set, manifest, 1);
+    applyScheduledActions(set, manifest, Verbosity::Normal);
     int fd = openStdinImage();
     if (fd < 0) {
         std::cout << "ERROR: could not open image" << std::endl;
@@ -75,13 +75,17 @@ int runStdinMode(PackageSet& set, InstallFlags flags) {
     std::istream input(&source);
     std::string databaseDir;
     bool bootImage = false;
-    int result = installFromStream(set, manifest, input, flags | InstallFlag::Upgrade,
-                                   RememberedStates(), &image, &databaseDir, &bootImage);
-    if (!image.close() && result == InstallOk) {
+    InstallRequest request;
+    request.flags = flags | InstallFlag::Upgrade;
+    request.copy = &image;
+    request.databaseDir = &databaseDir;
+    request.bootImage = &bootImage;
+    int result = int(installFromStream(set, manifest, input, request));
+    if (!image.close() && result == 0) {
         set.error("could not write %s: %s", device::StdinImage, strerror(errno));
         result = Failed;
     }
-    if (result == InstallOk) {
+    if (result == 0) {
         stageImage(manifest, device::StdinImageSource, databaseDir, bootImage);
     } else {
         // A package that failed changes nothing: neither its files nor the older version's
@@ -89,7 +93,7 @@ int runStdinMode(PackageSet& set, InstallFlags flags) {
         manifest.discard();
         unlink(device::StdinImage);
     }
-    if (!commitAndReport(set, manifest) && result == InstallOk)
+    if (!commitAndReport(set, manifest) && result == 0)
         result = Failed;
     writePostLog(set);
     settleStaging();
@@ -99,7 +103,7 @@ int runStdinMode(PackageSet& set, InstallFlags flags) {
 int runUpgradeMode(PackageSet& set, InstallFlags flags, bool commitNow) {
     Manifest manifest;
     manifest.guardTemporaries();
-    applyScheduledActions(set, manifest, 1);
+    applyScheduledActions(set, manifest, Verbosity::Normal);
     int result = 0;
     flags |= InstallFlag::Upgrade;
     runUpgrade(set, manifest, flags);

@@ -87,7 +87,7 @@ void enableAgain(PackageSet& set, Manifest& manifest, const std::set<std::string
         if (std::find(toEnable.begin(), toEnable.end(), package) == toEnable.end())
             toEnable.push_back(package);
     }
-    applyEnables(set, manifest, toEnable, 1);
+    applyEnables(set, manifest, toEnable, Verbosity::Normal);
 }
 
 bool keptByCleanup(const InstalledPackage& package) {
@@ -143,11 +143,14 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
         if (!in.is_open())
             continue;
         bool bootImage = false;
-        int result =
-            installFromStream(set, manifest, in, flags, remembered, nullptr, nullptr, &bootImage);
+        InstallRequest request;
+        request.flags = flags;
+        request.remembered = &remembered;
+        request.bootImage = &bootImage;
+        InstallResult result = installFromStream(set, manifest, in, request);
         in.close();
         // One refused package drops the whole run, scheduled actions included.
-        if (result != InstallOk) {
+        if (result != InstallResult::Ok) {
             manifest.discard();
             return;
         }
@@ -162,11 +165,11 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
 }
 
 void selectForCleanup(PackageSet& set, Manifest& manifest) {
-    applyScheduledActions(set, manifest, 0);
+    applyScheduledActions(set, manifest, Verbosity::Silent);
     for (const auto& package : set.packages)
         if (!keptByCleanup(*package))
             package->action = ScheduledAction::Uninstall;
-    applyScheduledActions(set, manifest, 1);
+    applyScheduledActions(set, manifest, Verbosity::Normal);
 }
 
 void stageImage(Manifest& manifest, const std::string& file, const std::string& databaseDir,

@@ -56,10 +56,6 @@ Package::~Package() = default;
 
 // An enabled package with action enable stays enabled: enabling it again only records
 // that the user asked for it.
-bool InstalledPackage::isActive() const {
-    return action == ScheduledAction::Enable || (!disabled && action == ScheduledAction::None);
-}
-
 bool InstalledPackage::isWanted() const {
     return action == ScheduledAction::Enable || (!disabled && action == ScheduledAction::None);
 }

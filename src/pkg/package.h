@@ -67,8 +67,6 @@ class InstalledPackage : public Package {
 
     // Active after the run: being enabled (whether disabled now or already enabled), or
     // enabled and left alone.
-    bool isActive() const;
-    // Wanted: being enabled, or enabled and left alone.
     bool isWanted() const;
 
     // Installed paths below /flash, each beginning with "/" ("/bin/x", "/x/pkg/bin/x").

@@ -38,9 +38,10 @@ void orderEnables(PackageSet& set, RecordList& enables) {
         enables.push_back(static_cast<InstalledPackage*>(package));
 }
 
-void uninstall(PackageSet& set, Manifest& manifest, InstalledPackage* package, int verbosity) {
+void uninstall(PackageSet& set, Manifest& manifest, InstalledPackage* package,
+               Verbosity verbosity) {
     std::string text = packageText(*package);
-    if (verbosity >= 2)
+    if (verbosity == Verbosity::Detailed)
         set.setStatus("uninstalling " + text + "...");
     removePackage(*package, manifest);
     // The set is the record's one owner: taking it out destroys it. Found by identity,
@@ -51,16 +52,16 @@ void uninstall(PackageSet& set, Manifest& manifest, InstalledPackage* package, i
             break;
         }
     }
-    if (verbosity >= 2)
+    if (verbosity == Verbosity::Detailed)
         set.info("uninstalled %s", text.c_str());
 }
 
-void disable(PackageSet& set, Manifest& manifest, InstalledPackage& package, int verbosity) {
+void disable(PackageSet& set, Manifest& manifest, InstalledPackage& package, Verbosity verbosity) {
     std::string text = packageText(package);
-    if (verbosity != 0)
+    if (verbosity != Verbosity::Silent)
         set.setStatus("disabling " + text + "...");
     writeDisabled(package, manifest);
-    if (verbosity != 0)
+    if (verbosity != Verbosity::Silent)
         set.info("disabled %s", text.c_str());
 }
 
@@ -69,7 +70,7 @@ void disable(PackageSet& set, Manifest& manifest, InstalledPackage& package, int
 DependencyState dependencyState(const std::vector<InstalledPackage*>& candidates) {
     bool enableable = false;
     for (const InstalledPackage* candidate : candidates) {
-        if (candidate->isActive())
+        if (candidate->isWanted())
             return DependencyState::Satisfied;
         if (candidate->disabled || candidate->action == ScheduledAction::Disable)
             enableable = true;
@@ -77,21 +78,21 @@ DependencyState dependencyState(const std::vector<InstalledPackage*>& candidates
     return enableable ? DependencyState::Enableable : DependencyState::Unsatisfiable;
 }
 
-int applyScheduledActions(PackageSet& set, Manifest& manifest, int verbosity) {
+bool applyScheduledActions(PackageSet& set, Manifest& manifest, Verbosity verbosity) {
     RecordList removals;
     RecordList enables;
     if (!planActions(set, removals, enables, verbosity))
-        return 0;
+        return false;
     bool changed = !removals.empty() || !enables.empty();
     // Removals first, so that displaced packages are disabled before the packages that
     // displace them are enabled. Uninstalled records are destroyed there; none of them is
     // in the enable list.
     applyRemovals(set, manifest, removals, verbosity);
     applyEnables(set, manifest, enables, verbosity);
-    return changed ? 1 : 0;
+    return changed;
 }
 
-bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, int verbosity) {
+bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, Verbosity verbosity) {
     {
         ActionPlanner planner(set, verbosity);
         planner.propagateBundleActions();
@@ -107,7 +108,7 @@ bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, int
     if (!set.packages.empty() && !anyWanted(set)) {
         for (const auto& package : set.packages)
             package->action = ScheduledAction::None;
-        if (verbosity != 0)
+        if (verbosity != Verbosity::Silent)
             set.error("can not uninstall or disable all packages");
         return false;
     }
@@ -125,7 +126,7 @@ bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, int
     return true;
 }
 
-void applyRemovals(PackageSet& set, Manifest& manifest, RecordList& list, int verbosity) {
+void applyRemovals(PackageSet& set, Manifest& manifest, RecordList& list, Verbosity verbosity) {
     for (InstalledPackage* package : list) {
         if (package->action == ScheduledAction::Uninstall)
             uninstall(set, manifest, package, verbosity);
@@ -136,18 +137,19 @@ void applyRemovals(PackageSet& set, Manifest& manifest, RecordList& list, int ve
     list.clear();
 }
 
-void applyEnables(PackageSet& set, Manifest& manifest, const RecordList& list, int verbosity) {
+void applyEnables(PackageSet& set, Manifest& manifest, const RecordList& list,
+                  Verbosity verbosity) {
     for (InstalledPackage* package : list) {
         std::string text = packageText(*package);
-        if (verbosity != 0)
+        if (verbosity != Verbosity::Silent)
             set.setStatus("enabling " + text + "...");
         writeEnabled(*package, manifest);
-        if (verbosity != 0)
+        if (verbosity != Verbosity::Silent)
             set.info("enabled %s", text.c_str());
     }
 }
 
-ActionPlanner::ActionPlanner(PackageSet& set, int verbosity)
+ActionPlanner::ActionPlanner(PackageSet& set, Verbosity verbosity)
     : set(set), verbosity(verbosity), packages(set) {}
 
 std::vector<InstalledPackage*> ActionPlanner::candidatesOf(const Dependency& dependency) const {
@@ -227,7 +229,7 @@ void ActionPlanner::ensureDependencies(InstalledPackage& package) {
 
 void ActionPlanner::activateFor(InstalledPackage& needed, InstalledPackage& dependent) {
     if (isRemoval(needed.action)) {
-        if (verbosity != 0)
+        if (verbosity != Verbosity::Silent)
             set.warning("can not %s %s: %s depends on it", actionWord(needed.action),
                         packageText(needed).c_str(), dependent.name.c_str());
         setAction(needed, ScheduledAction::None);
@@ -251,7 +253,7 @@ void ActionPlanner::resolveConflicts(InstalledPackage& package) {
     }
     for (size_t position : others) {
         InstalledPackage& other = packages.at(position);
-        if (&other == &package || !other.isActive())
+        if (&other == &package || !other.isWanted())
             continue;
         if (conflictsWith(package, other)) {
             if (other.action == ScheduledAction::None)
@@ -265,7 +267,7 @@ void ActionPlanner::resolveConflicts(InstalledPackage& package) {
             continue;
         }
         // Both are being enabled and the other displaces this one: this enable loses.
-        if (verbosity != 0)
+        if (verbosity != Verbosity::Silent)
             set.warning("can not enable %s: %s conflicts with it", package.name.c_str(),
                         packageText(other).c_str());
         package.action = ScheduledAction::None;
@@ -342,7 +344,7 @@ void ActionPlanner::reconcileBundles() {
             const InstalledPackage& member = packages.at(position);
             if (member.isPlaceholder())
                 continue;
-            if (member.isActive()) {
+            if (member.isWanted()) {
                 activeMember = true;
                 break;
             }

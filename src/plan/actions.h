@@ -24,26 +24,32 @@ enum class DependencyState {
 
 DependencyState dependencyState(const std::vector<InstalledPackage*>& candidates);
 
-// Plans the scheduled actions and carries them out, staged in manifest. Verbosity 0 prints
-// nothing, 1 the enables, disables and planning messages, 2 also the uninstalls. Returns
-// 1 when the plan was accepted and changed some record, else 0.
-int applyScheduledActions(PackageSet& set, Manifest& manifest, int verbosity);
+// What the planning and carrying out of actions prints.
+enum class Verbosity {
+    Silent,    // nothing
+    Normal,    // the enables, disables and planning messages
+    Detailed,  // those and the uninstalls
+};
+
+// Plans the scheduled actions and carries them out, staged in manifest. True when the
+// plan was accepted and changed some record.
+bool applyScheduledActions(PackageSet& set, Manifest& manifest, Verbosity verbosity);
 
 // Makes the actions of the set consistent and appends the records to disable or uninstall
 // (set order) and those to enable (install order) to the lists. False, with every action
 // cleared, when the plan would leave no package wanted.
-bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, int verbosity);
+bool planActions(PackageSet& set, RecordList& removals, RecordList& enables, Verbosity verbosity);
 
 // Uninstalls or disables the records of list in its order and empties list. Uninstalled
 // records leave the set and are destroyed.
-void applyRemovals(PackageSet& set, Manifest& manifest, RecordList& list, int verbosity);
+void applyRemovals(PackageSet& set, Manifest& manifest, RecordList& list, Verbosity verbosity);
 // Enables the records of list in its order.
-void applyEnables(PackageSet& set, Manifest& manifest, const RecordList& list, int verbosity);
+void applyEnables(PackageSet& set, Manifest& manifest, const RecordList& list, Verbosity verbosity);
 
 // The passes of planActions over one set whose records do not change in number.
 class ActionPlanner {
   public:
-    ActionPlanner(PackageSet& set, int verbosity);
+    ActionPlanner(PackageSet& set, Verbosity verbosity);
 
     // Members follow the disable, uninstall or enable of their bundle.
     void propagateBundleActions();
@@ -68,7 +74,7 @@ class ActionPlanner {
     bool dropOnce(InstalledPackage& package, const std::vector<Positions>& candidates);
 
     PackageSet& set;
-    int verbosity;
+    Verbosity verbosity;
     PackageIndex packages;
     // Counts the action changes of ensureDependencies, and remembers per record the count
     // at its innermost open ensureDependencies call.

@@ -21,6 +21,11 @@ namespace {
 
 constexpr InstallFlags Everything = 0xFFFFFFFF;
 
+const RememberedStates& rememberedOf(const InstallRequest& request) {
+    static const RememberedStates none;
+    return request.remembered ? *request.remembered : none;
+}
+
 void dropRecord(PackageSet& set, int index) {
     set.packages.erase(set.packages.begin() + index);
 }
@@ -110,9 +115,12 @@ bool removeInstalled(PackageSet& set, Manifest& manifest, const std::string& nam
     return true;
 }
 
-bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
-                    const RememberedStates& remembered, const Dependency* bundle,
-                    std::string* databaseDir, bool* bootImage, std::string* installedName) {
+bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file,
+                    const InstallRequest& request, const Dependency* bundle,
+                    std::string* installedName) {
+    const InstallFlags flags = request.flags;
+    std::string* databaseDir = bundle ? nullptr : request.databaseDir;
+    bool* bootImage = request.bootImage;
     auto package = std::make_unique<InstalledPackage>();
     if (!readPackageHeader(*package, file))
         return false;
@@ -126,6 +134,7 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
 
     InstallFlags tolerated = bundle ? Everything : (flags | InstallFlag::Conflict);
     InstallFlags found = checkInstall(set, *package, tolerated);
+    const RememberedStates& remembered = rememberedOf(request);
     auto state = remembered.find(package->name);
     if (state != remembered.end()) {
         package->disabled = state->second;
@@ -174,7 +183,7 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
     std::string name = package->name;
     uint32_t packageFlags = package->flags;
     set.packages.push_back(std::move(package));
-    applyScheduledActions(set, manifest, 0);
+    applyScheduledActions(set, manifest, Verbosity::Silent);
     if (bootImage)
         *bootImage = (packageFlags & FlagBootImage) && bootImageRequested();
     if (installedName)
@@ -182,33 +191,36 @@ bool installPackage(PackageSet& set, Manifest& manifest, PackageFile& file, Inst
     return true;
 }
 
-int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, InstallFlags flags,
-                  const RememberedStates& remembered, std::string* databaseDir, bool* bootImage) {
+InstallResult installBundle(PackageSet& set, Manifest& manifest, PackageFile& file,
+                            const InstallRequest& request) {
+    const InstallFlags flags = request.flags;
+    std::string* databaseDir = request.databaseDir;
+    bool* bootImage = request.bootImage;
     if (bootImage)
         *bootImage = false;
     auto bundle = std::make_unique<InstalledPackage>();
     if (!readPackageHeader(*bundle, file))
-        return InstallFailed;
+        return InstallResult::Failed;
     if (!isSafePackageName(bundle->name)) {
         reportBrokenPackage(set, *bundle);
-        return InstallFailed;
+        return InstallResult::Failed;
     }
     // The structural faults of a bundle file below would otherwise leave the user with no
     // word of why nothing was installed.
     if (!bundle->deps.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) {
         reportBrokenPackage(set, *bundle);
-        return InstallFailed;
+        return InstallResult::Failed;
     }
     if (file.currentType == PartImage)
         file.nextPart();
     if (bundle->keepImage && databaseDir)
         *databaseDir = packageDir(*bundle);
     if (checkInstall(set, *bundle, flags) & ~flags)
-        return InstallRefused;
+        return InstallResult::Refused;
 
     removeInstalled(set, manifest, bundle->name);
     if (!replaceEntry(set, *bundle, manifest))
-        return InstallFailed;
+        return InstallResult::Failed;
     // Planning during the members' installs may drop the bundle record: work on copies.
     const Dependency reference = bundleRef(*bundle);
     InstalledPackage shown(reference.name, reference.min);
@@ -227,7 +239,7 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         std::vector<Dependency> blocked;
         readDependencyList(file, blocked);
         for (const Dependency& entry : blocked)
-            if (remembered.find(entry.name) == remembered.end())
+            if (rememberedOf(request).count(entry.name) == 0)
                 set.packages.push_back(blockerFor(entry.name));
         file.nextPart();
     }
@@ -236,9 +248,10 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
     while (file.currentType == PartPackageHeader) {
         bool memberBoot = false;
         std::string name;
-        if (!installPackage(set, manifest, file, flags, remembered, &reference, nullptr,
-                            &memberBoot, &name))
-            return InstallRefused;
+        InstallRequest member = request;
+        member.bootImage = &memberBoot;
+        if (!installPackage(set, manifest, file, member, &reference, &name))
+            return InstallResult::Refused;
         oldMembers.erase(name);
         ++members;
         if (memberBoot && bootImage)
@@ -248,20 +261,20 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         file.nextPart();
     if (file.currentType != PartEnd) {
         reportBrokenBundle(set, reference);
-        return InstallRefused;
+        return InstallResult::Refused;
     }
     if (members == 0) {
         reportBrokenBundle(set, reference);
-        return InstallNoMembers;
+        return InstallResult::NoMembers;
     }
     // A stream that ends at a part boundary before the size its file header states has
     // lost its last members: installing the rest would uninstall them as dropped.
     if (file.partOffset() < file.totalSize) {
         reportBrokenBundle(set, reference);
-        return InstallRefused;
+        return InstallResult::Refused;
     }
     if (!imageCopyIsWhole(set, shown, file))
-        return InstallFailed;
+        return InstallResult::Failed;
 
     // Members of the old bundle that the new one no longer holds go.
     for (const std::string& name : oldMembers) {
@@ -269,26 +282,25 @@ int installBundle(PackageSet& set, Manifest& manifest, PackageFile& file, Instal
         if (index >= 0)
             set.packages[index]->action = ScheduledAction::Uninstall;
     }
-    applyScheduledActions(set, manifest, 0);
+    applyScheduledActions(set, manifest, Verbosity::Silent);
     set.setStatus(std::string());
     set.info("installed %s", dependencyText(reference).c_str());
-    return InstallOk;
+    return InstallResult::Ok;
 }
 
-int installFromStream(PackageSet& set, Manifest& manifest, std::istream& input, InstallFlags flags,
-                      const RememberedStates& remembered, std::streambuf* copy,
-                      std::string* databaseDir, bool* bootImage) {
-    PackageFile file(input, true, copy);
+InstallResult installFromStream(PackageSet& set, Manifest& manifest, std::istream& input,
+                                const InstallRequest& request) {
+    PackageFile file(input, true, request.copy);
     file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartBlockList, PartArchitecture,
                           PartDependencies,  PartProvides,     PartConflicts, PartImage,
                           PartFiles,         PartSignature};
     file.nextPart();
     if (file.currentType == PartBundleHeader)
-        return installBundle(set, manifest, file, flags, remembered, databaseDir, bootImage);
+        return installBundle(set, manifest, file, request);
     std::string name;
-    bool installed = installPackage(set, manifest, file, flags, remembered, nullptr, databaseDir,
-                                    bootImage, &name);
-    if (installed && copy != nullptr && !copyPassedOver(set, file, name, databaseDir))
+    bool installed = installPackage(set, manifest, file, request, nullptr, &name);
+    if (installed && request.copy != nullptr &&
+        !copyPassedOver(set, file, name, request.databaseDir))
         installed = false;
-    return installed ? InstallOk : InstallFailed;
+    return installed ? InstallResult::Ok : InstallResult::Failed;
 }

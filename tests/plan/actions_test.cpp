@@ -84,7 +84,8 @@ TEST(ActionsTest, PlanningMakesTheActionsConsistent) {
         addPackages(set, f[1]);
         RecordList removals;
         RecordList enables;
-        EXPECT_EQ(planActions(set, removals, enables, std::stoi(f[2])), f[3] == "1") << f[0];
+        EXPECT_EQ(planActions(set, removals, enables, Verbosity(std::stoi(f[2]))), f[3] == "1")
+            << f[0];
         EXPECT_EQ(namesOf(removals), f[4]) << f[0];
         EXPECT_EQ(namesOf(enables), f[5]) << f[0];
         EXPECT_EQ(describeSet(set), f[6]) << f[0];
@@ -111,7 +112,8 @@ TEST(ActionsTest, ScheduledActionsAreStagedAndReported) {
             TestSet set;
             addPackages(set, f[1]);
             Manifest manifest;
-            EXPECT_EQ(applyScheduledActions(set, manifest, std::stoi(f[2])), std::stoi(f[3]));
+            EXPECT_EQ(applyScheduledActions(set, manifest, Verbosity(std::stoi(f[2]))),
+                      f[3] == "1");
             EXPECT_EQ(stagedText(manifest), f[4]);
             EXPECT_EQ(describeSet(set), f[5]);
             EXPECT_EQ(logText(set), f[6]);
@@ -133,7 +135,7 @@ TEST(ActionsTest, UninstallTakesOutTheRecordItselfWhenNamesRepeat) {
         TestSet set;
         addPackages(set, "a 1.0; b; a 2.0 uninstall");
         Manifest manifest;
-        EXPECT_EQ(applyScheduledActions(set, manifest, 2), 1);
+        EXPECT_TRUE(applyScheduledActions(set, manifest, Verbosity::Detailed));
         EXPECT_EQ(describeSet(set), "a b");
         EXPECT_EQ(packageText(*set.packages[0]), "a-1.0");
         EXPECT_EQ(logText(set), "uninstalled a-2.0");
