@@ -29,7 +29,7 @@ const uint32_t StateSize = 8;
 
 // Flushes and closes a written file. False when the stream failed; errno then still
 // tells why, whatever the close did.
-bool finishFile(std::ofstream& out) {
+bool finishFile(FdOutStream& out) {
     out.flush();
     if (out) {
         out.close();
@@ -45,7 +45,7 @@ bool finishFile(std::ofstream& out) {
 // Creates path with one line of text. False when the stream failed.
 bool writeLine(Manifest& manifest, const std::string& path, uint32_t size,
                const std::string& text) {
-    std::ofstream out = manifest.createFile(path, size, 0);
+    FdOutStream out = manifest.createFile(path, size, 0);
     out << text << '\n';
     return finishFile(out);
 }
@@ -191,7 +191,7 @@ bool prepareDir(PackageSet& set, InstalledPackage& package, Manifest& manifest) 
 
 bool writeList(Manifest& manifest, const std::string& path, const std::vector<Dependency>& list,
                bool withPriority) {
-    std::ofstream out = manifest.createFile(path, ListSize, 0);
+    FdOutStream out = manifest.createFile(path, ListSize, 0);
     for (const Dependency& entry : list) {
         out << entry.name << ' ' << entry.min << ' ' << entry.max;
         if (withPriority)
@@ -204,7 +204,7 @@ bool writeList(Manifest& manifest, const std::string& path, const std::vector<De
 bool writeFiles(const InstalledPackage& package, Manifest& manifest) {
     if (package.isBundle)
         return true;
-    std::ofstream out = manifest.createFile(join(packageDir(package), "files"), FilesSize, 0);
+    FdOutStream out = manifest.createFile(join(packageDir(package), "files"), FilesSize, 0);
     for (const std::string& path : package.files) {
         size_t start = path.empty() || path[0] != '/' ? 0 : 1;
         if (start < path.size())

@@ -26,7 +26,7 @@ class InflateStreamBuf : public BlockStreamBuf {
 
     // Decompressed bytes produced since the start (delivered or still buffered).
     uint32_t produced() const { return uint32_t(producedTotal); }
-    // The compressed stream has ended as it should, its checksum matching. False while
+    // The compressed stream has ended as it should, with its four check bytes. False while
     // it goes on, and for good when the data was corrupt or the source ran out first:
     // both read as an early end, which only this tells from the true one.
     bool complete() const { return streamEnded; }
@@ -46,10 +46,16 @@ class InflateStreamBuf : public BlockStreamBuf {
 
     // Bytes handed to the reader so far.
     uint64_t delivered() const;
+    // Input is waiting for inflate; false when the source has ended.
+    bool input();
+    bool takeInput(uint8_t* bytes, size_t count);
+    bool headerIsValid();
 
     std::streambuf* source;
     uint64_t producedTotal = 0;
+    bool headerRead = false;
     bool streamEnded = false;
+    bool broken = false;
     char area[1 + BlockSize];
     unsigned char inBuf[BlockSize];
     z_stream zs;

@@ -8,8 +8,8 @@
 #include "pkg/database.h"
 #include "pkg/package.h"
 #include "pkg/package_set.h"
-#include "pkgfile/layout.h"
 #include "pkgfile/inflate_stream.h"
+#include "pkgfile/layout.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
 #include "platform/board.h"
@@ -75,7 +75,7 @@ bool onlyTrailingPartsLeft(PackageFile& file) {
     return file.currentType == PartEnd;
 }
 
-bool copyData(InflateStream& in, std::ofstream& out, uint32_t length, bool& readShort) {
+bool copyData(InflateStream& in, FdOutStream& out, uint32_t length, bool& readShort) {
     static char block[CopyBlock];
     readShort = false;
     while (length > 0) {
@@ -138,7 +138,7 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
         std::string target = targetPath(package, name);
         if (!targetAccepted(set, package, manifest, name, target))
             return false;
-        std::ofstream out = manifest.createFile(target, length, mode);
+        FdOutStream out = manifest.createFile(target, length, mode);
         if (!out.is_open()) {
             reportWriteFailure(set, package, name);
             return false;

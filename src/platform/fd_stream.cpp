@@ -72,19 +72,67 @@ FdStreamBuf::pos_type FdStreamBuf::seekpos(pos_type position, std::ios_base::ope
     return seekoff(off_type(position), std::ios_base::beg, which);
 }
 
+FdOutStreamBuf::FdOutStreamBuf(int fd, size_t bufferSize)
+    : fd(fd), storage(bufferSize ? new char[bufferSize] : nullptr), size(bufferSize) {
+    if (storage)
+        setp(storage.get(), storage.get() + size);
+}
+
 FdOutStreamBuf::~FdOutStreamBuf() {
     close();
+}
+
+bool FdOutStreamBuf::put(const char* data, size_t count) {
+    while (fd >= 0 && count > 0) {
+        ssize_t n = write(fd, data, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        count -= size_t(n);
+    }
+    return fd >= 0;
+}
+
+int FdOutStreamBuf::sync() {
+    size_t pending = size_t(pptr() - pbase());
+    if (pending == 0)
+        return 0;
+    bool ok = put(pbase(), pending);
+    setp(storage.get(), storage.get() + size);
+    return ok ? 0 : -1;
 }
 
 bool FdOutStreamBuf::close() {
     if (fd < 0)
         return true;
-    bool ok = ::close(fd) == 0;
+    bool ok = sync() == 0;
+    int error = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok && error != 0)
+        errno = error;
     fd = -1;
     return ok;
 }
 
 std::streamsize FdOutStreamBuf::xsputn(const char_type* s, std::streamsize count) {
+    if (size_t(count) <= size_t(epptr() - pptr())) {
+        std::memcpy(pptr(), s, size_t(count));
+        pbump(int(count));
+        return count;
+    }
+    if (sync() != 0)
+        return 0;
+    if (size_t(count) < size) {
+        std::memcpy(pptr(), s, size_t(count));
+        pbump(int(count));
+        return count;
+    }
+    // A large block goes out at once; a short write leaves errno telling why.
     std::streamsize done = 0;
     while (fd >= 0 && done < count) {
         ssize_t n = write(fd, s + done, size_t(count - done));
@@ -99,7 +147,22 @@ std::streamsize FdOutStreamBuf::xsputn(const char_type* s, std::streamsize count
 
 FdOutStreamBuf::int_type FdOutStreamBuf::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof()))
-        return traits_type::not_eof(c);
+        return sync() == 0 ? traits_type::not_eof(c) : traits_type::eof();
     char_type byte = traits_type::to_char_type(c);
     return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}
+
+FdOutStream::FdOutStream() : std::ostream(nullptr) {
+    rdbuf(&buffer);
+    setstate(badbit);
+}
+
+FdOutStream::FdOutStream(int fd, size_t bufferSize)
+    : std::ostream(nullptr), buffer(fd, bufferSize) {
+    rdbuf(&buffer);
+}
+
+void FdOutStream::close() {
+    if (!buffer.close())
+        setstate(failbit);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <ostream>
 #include <streambuf>
 
 #include "platform/block_stream_buf.h"
@@ -39,23 +40,49 @@ class FdStreamBuf : public BlockStreamBuf {
     std::unique_ptr<char[]> storage;
 };
 
-// Output stream buffer over a file descriptor that it owns, without a buffer of its own:
-// every write reaches the descriptor at once, so that a failure (a full disk) shows at
-// the write that met it, with errno telling why.
+// Output stream buffer over a file descriptor that it owns. Without a buffer of its own
+// every write reaches the descriptor at once, so that a failure (a full disk) shows at the
+// write that met it, with errno telling why.
 class FdOutStreamBuf : public std::streambuf {
   public:
-    explicit FdOutStreamBuf(int fd) : fd(fd) {}
+    explicit FdOutStreamBuf(int fd = -1, size_t bufferSize = 0);
     ~FdOutStreamBuf() override;
     FdOutStreamBuf(const FdOutStreamBuf&) = delete;
     FdOutStreamBuf& operator=(const FdOutStreamBuf&) = delete;
 
-    // Closes the descriptor; false when that failed.
+    bool isOpen() const { return fd >= 0; }
+    int descriptor() const { return fd; }
+    // Writes what is buffered and closes the descriptor; false when either failed.
     bool close();
 
   protected:
     std::streamsize xsputn(const char_type* s, std::streamsize count) override;
     int_type overflow(int_type c) override;
+    int sync() override;
 
   private:
+    // Writes size bytes at data; false (errno set) when they did not all go.
+    bool put(const char* data, size_t size);
+
     int fd;
+    std::unique_ptr<char[]> storage;
+    size_t size;
+};
+
+// An output file stream over a descriptor that it owns, buffered.
+class FdOutStream : public std::ostream {
+  public:
+    // Not open.
+    FdOutStream();
+    FdOutStream(int fd, size_t bufferSize);
+    FdOutStream(const FdOutStream&) = delete;
+    FdOutStream& operator=(const FdOutStream&) = delete;
+
+    bool is_open() const { return buffer.isOpen(); }
+    int descriptor() const { return buffer.descriptor(); }
+    // Flushes and closes; the stream fails when that did.
+    void close();
+
+  private:
+    FdOutStreamBuf buffer;
 };

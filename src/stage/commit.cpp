@@ -378,7 +378,7 @@ CommitResult Manifest::commit(bool showSpinner) {
     if (entries.empty())
         return CommitResult();
     // A commit that would run out of room on the way does not begin.
-    if (!hasRoomToCommit()) {
+    if (!roomChecked && !hasRoomToCommit()) {
         CommitResult result;
         result.problems.push_back(CommitProblem{device::Flash, ENOSPC, CommitProblem::Failed});
         return result;

@@ -68,19 +68,11 @@ AtomicFile::AtomicFile(const std::string& target) : target(target) {
         error = errno;
         return;
     }
-    std::string pattern = temporaryTemplate(parentDirectory(target));
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    fd = mkostemp(buffer.data(), O_CLOEXEC);
+    // A new file gets the mode a plain create would give it.
+    fd = createTemporary(parentDirectory(target), 0666 & ~currentUmask(), temporary);
     if (fd < 0) {
         error = errno;
-        return;
-    }
-    temporary = buffer.data();
-    // A new file gets the mode a plain create would give it, not mkstemp's 0600.
-    if (fchmod(fd, 0666 & ~currentUmask()) != 0) {
-        failed = true;
-        error = errno;
+        temporary.clear();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 
@@ -90,8 +91,22 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
         cached = folders.end();
     }
     if (cached == folders.end()) {
+        // The walk starts from the nearest folder above whose resolving is known whole.
         Folder found;
-        PathStatus status = walk(std::string(folder), found.real, found.existing, make);
+        found.real = device::Flash;
+        size_t from = FlashLength;
+        for (size_t slash = folder.rfind('/', folder.size() - 2);
+             slash != std::string_view::npos && slash >= FlashLength;
+             slash = slash == 0 ? std::string_view::npos : folder.rfind('/', slash - 1)) {
+            auto above = folders.find(folder.substr(0, slash + 1));
+            if (above != folders.end() && above->second.existing == above->second.real.size()) {
+                found.real = above->second.real;
+                from = slash;
+                break;
+            }
+        }
+        PathStatus status =
+            walk(std::string(folder.substr(from)), found.real, found.existing, make);
         if (status != PathStatus::Ok)
             return status;
         cached = folders.emplace(folder, std::move(found)).first;
@@ -107,10 +122,7 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
 
 // Walks the folder names one at a time over a single work string: a link's text takes the
 // place of the link's name in it, so memory stays that of the longest path, however deep.
-PathStatus FlashPaths::walk(const std::string& folder, std::string& real, size_t& existing,
-                            bool make) {
-    real = device::Flash;
-    std::string rest = folder.substr(FlashLength);
+PathStatus FlashPaths::walk(std::string rest, std::string& real, size_t& existing, bool make) {
     size_t pos = 0;
     bool missing = false;
     int links = 0;
@@ -198,15 +210,18 @@ PathStatus FlashPaths::follow(const std::string& path, std::string& real) {
 }
 
 bool FlashPaths::isInstallerPath(const std::string& real) {
-    std::string own;
-    if (resolve(std::string(device::Database) + "x", own) == PathStatus::Ok) {
-        std::string folder = own.substr(0, own.size() - 2);
-        if (real == folder || real.compare(0, folder.size() + 1, folder + "/") == 0)
-            return true;
+    if (!installerPathsKnown) {
+        installerPathsKnown = true;
+        std::string own;
+        if (resolve(std::string(device::Database) + "x", own) == PathStatus::Ok)
+            databaseFolder = own.substr(0, own.size() - 2);
+        for (const char* file :
+             {device::BootImage, device::PostLog, device::PackagesChanged, device::Upgraded})
+            if (resolve(file, own) == PathStatus::Ok)
+                installerFiles.push_back(own);
     }
-    for (const char* file :
-         {device::BootImage, device::PostLog, device::PackagesChanged, device::Upgraded})
-        if (resolve(file, own) == PathStatus::Ok && own == real)
-            return true;
-    return false;
+    if (!databaseFolder.empty() && real.compare(0, databaseFolder.size(), databaseFolder) == 0 &&
+        (real.size() == databaseFolder.size() || real[databaseFolder.size()] == '/'))
+        return true;
+    return std::find(installerFiles.begin(), installerFiles.end(), real) != installerFiles.end();
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 enum class PathStatus {
     Ok,
@@ -40,7 +41,8 @@ class FlashPaths {
     void forget() { folders.clear(); }
 
   private:
-    PathStatus walk(const std::string& folder, std::string& real, size_t& existing, bool make);
+    // Resolves the names of rest from real, a resolved folder, on; real becomes the result.
+    PathStatus walk(std::string rest, std::string& real, size_t& existing, bool make);
 
     struct Folder {
         std::string real;
@@ -50,6 +52,11 @@ class FlashPaths {
     // per folder: kept until forget(), so while they are in use nothing but this object
     // may make or remove folders.
     std::map<std::string, Folder, std::less<>> folders;
+    // The database folder and the installer's own files, resolved once (see
+    // isInstallerPath).
+    bool installerPathsKnown = false;
+    std::string databaseFolder;
+    std::vector<std::string> installerFiles;
 };
 
 // path is /flash or lies below it (a plain prefix test at a name boundary).

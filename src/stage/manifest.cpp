@@ -24,13 +24,8 @@ namespace {
 constexpr size_t MaxLine = 2 * PATH_MAX;
 constexpr size_t ShownLine = 200;
 
-// The file system of directory has sizeHint plus a tenth to spare. The product is taken
-// in 64 bits: in 32 bits it wraps on any file system with more than 4 GiB free.
-bool hasRoomFor(const struct statfs& fs, uint32_t sizeHint) {
-    uint64_t needed = uint64_t(sizeHint) + sizeHint / 10;
-    uint64_t free = uint64_t(fs.f_bsize) * uint64_t(fs.f_bfree);
-    return needed < free;
-}
+// The buffer of a staged file's stream: the unpacker writes blocks of this size.
+constexpr size_t FileBuffer = 16384;
 
 const char* scratchDirectory() {
     return exists(device::Ram) ? device::Ram : device::Tmp;
@@ -139,6 +134,25 @@ void deleteTemporaries(void* context) {
 
 }  // namespace
 
+// The file system of folder has sizeHint plus a tenth to spare. The product is taken in 64
+// bits: in 32 bits it wraps on any file system with more than 4 GiB free. The free room is
+// asked once per folder and then counted down by what this manifest places there.
+bool Manifest::Room::takes(const std::string& place, uint32_t sizeHint) {
+    if (place != folder) {
+        struct statfs fs;
+        if (statfs(place.c_str(), &fs) != 0)
+            return false;
+        folder = place;
+        free = uint64_t(fs.f_bsize) * uint64_t(fs.f_bfree);
+        block = fs.f_bsize == 0 ? 1 : fs.f_bsize;
+    }
+    uint64_t needed = uint64_t(sizeHint) + sizeHint / 10;
+    if (needed >= free)
+        return false;
+    free -= (uint64_t(sizeHint) + block - 1) / block * block;
+    return true;
+}
+
 std::string escapeField(const std::string& text) {
     if (text.find_first_of(" \\") == std::string::npos)
         return text;
@@ -211,42 +225,36 @@ void Manifest::stageRemove(const std::string& path) {
 // The temporary file lies where the commit can rename it: in the nearest existing folder
 // of the target when its file system has room, so that the journal can always finish the
 // commit from flash. Only what does not fit goes to the RAM disk.
-std::ofstream Manifest::createFile(const std::string& target, uint32_t sizeHint, uint32_t mode) {
+FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, uint32_t mode) {
     std::string real;
     size_t existing = 0;
     PathStatus status = paths.resolve(target, real, &existing);
     if (status != PathStatus::Ok) {
         errno = errorNumberOf(status);
-        return std::ofstream();
+        return FdOutStream();
     }
     // A rename can't replace a folder: the commit would fail at every try.
     if (isFolder(real)) {
         errno = EISDIR;
-        return std::ofstream();
+        return FdOutStream();
     }
     std::string folder = real.substr(0, existing);
-    struct statfs fs;
-    if (statfs(folder.c_str(), &fs) != 0 || !hasRoomFor(fs, sizeHint))
+    if (!room.takes(folder, sizeHint))
         folder = scratchDirectory();
     else if (!markStaging())
-        return std::ofstream();
-    std::string pattern = temporaryTemplate(folder);
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
+        return FdOutStream();
+    std::string name;
+    int fd;
     {
         staging::Busy change;
-        int fd = mkostemp(name.data(), O_CLOEXEC);
+        // Without a mode, the file is for the owner alone.
+        fd = createTemporary(folder, mode != 0 ? mode : 0600, name);
         if (fd < 0)
-            return std::ofstream();  // errno still tells why
-        if (mode != 0)
-            fchmod(fd, mode & 07777);
-        close(fd);
-        setEntry(target, EntryKind::NewFile, name.data());
+            return FdOutStream();  // errno still tells why
+        setEntry(target, EntryKind::NewFile, name);
+        dropRemovalReplacedBy(target);
     }
-    // The file is new and empty, so it is opened without truncation: ext4 starts writing
-    // out a file that was truncated to nothing as soon as it is closed, one file at a
-    // time, where the commit's sync would write them all at once.
-    return std::ofstream(name.data(), std::ios::binary | std::ios::app);
+    return FdOutStream(fd, FileBuffer);
 }
 
 bool Manifest::keepDirectory(const std::string& path) {
@@ -339,6 +347,20 @@ void Manifest::guardTemporaries(const char* alsoDelete) const {
     staging::guard(deleteTemporaries, const_cast<std::map<std::string, ManifestEntry>*>(&entries));
 }
 
+// The removal of an old package's file is staged under its files-list path, "/flash/"
+// and "/bin/x"; the new file's rename replaces it in one step, so the removal says
+// nothing more and only costs memory.
+void Manifest::dropRemovalReplacedBy(const std::string& target) {
+    size_t flash = sizeof device::Flash - 1;
+    if (target.size() <= flash + 1 || target[flash + 1] == '/')
+        return;
+    std::string removal = target;
+    removal.insert(flash, "/");
+    auto it = entries.find(removal);
+    if (it != entries.end() && it->second.kind == EntryKind::Unlink)
+        entries.erase(it);
+}
+
 bool Manifest::clashesWithStagedFile(const std::string& path) const {
     auto isFile = [](const ManifestEntry& entry) {
         return entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile;
@@ -358,7 +380,7 @@ bool Manifest::clashesWithStagedFile(const std::string& path) const {
 }
 
 bool createMarker(Manifest& manifest, const std::string& path) {
-    std::ofstream marker = manifest.createFile(path, 1, 0);
+    FdOutStream marker = manifest.createFile(path, 1, 0);
     if (!marker.is_open())
         return false;
     marker.close();

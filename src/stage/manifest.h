@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fd_stream.h"
 #include "stage/flash_path.h"
 
 class SpaceAccount;
@@ -77,7 +78,7 @@ class Manifest {
     // file is placed in the nearest existing folder of target when its file system has
     // sizeHint plus a tenth to spare, else in /ram (/tmp when /ram is missing). A mode that
     // is not 0 sets the file's permission bits.
-    std::ofstream createFile(const std::string& target, uint32_t sizeHint, uint32_t mode);
+    FdOutStream createFile(const std::string& target, uint32_t sizeHint, uint32_t mode);
     // Cancels a staged removal of path. False when path has another staged entry or
     // exists as something other than a folder (a link included).
     bool keepDirectory(const std::string& path);
@@ -123,9 +124,22 @@ class Manifest {
 
   private:
     CommitResult apply(bool showSpinner);
+    void dropRemovalReplacedBy(const std::string& target);
     void balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const;
 
+    // The free room of the folder where the last temporary file went.
+    struct Room {
+        // There is room for sizeHint plus a tenth in place; if so, it is taken.
+        bool takes(const std::string& place, uint32_t sizeHint);
+        std::string folder;
+        uint64_t free = 0;
+        uint64_t block = 1;
+    };
+
     std::map<std::string, ManifestEntry> entries;
+    Room room;
+    // fitsOnFlash found room, with more to spare than the commit needs.
+    mutable bool roomChecked = false;
     // Targets whose copy across file systems an earlier try of this commit finished.
     std::set<std::string> copied;
     mutable FlashPaths paths;

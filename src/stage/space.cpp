@@ -133,7 +133,9 @@ bool Manifest::fitsOnFlash() const {
     SpaceAccount boot(device::FlashBoot);
     SpaceAccount flash(device::Flash);
     balance(flash, boot, false);
-    return flash.freeBlocks > ReservedBlocks && boot.freeBlocks > ReservedBlocks;
+    // This count is never lower than the exact one: the commit need not count again.
+    roomChecked = flash.freeBlocks > ReservedBlocks && boot.freeBlocks > ReservedBlocks;
+    return roomChecked;
 }
 
 // A file system that is not there (no /flash/boot) takes nothing: its account is left out.

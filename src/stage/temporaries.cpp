@@ -3,12 +3,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
+#include <random>
 #include <set>
 
 #include "platform/device_paths.h"
@@ -89,14 +92,45 @@ bool markerPath(std::string& real, bool make) {
     return paths.resolve(device::StagingMarker, real, nullptr, make) == PathStatus::Ok;
 }
 
+// Names need only not to collide: the time and the process are seed enough where the
+// kernel has no random bytes to give.
+unsigned randomSeed() {
+    unsigned seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != sizeof seed)
+        seed = unsigned(time(nullptr)) * 2654435761u ^ unsigned(getpid());
+    return seed;
+}
+
 }  // namespace
 
 bool isTemporaryName(const std::string& name) {
     return name.compare(0, sizeof device::TemporaryPrefix - 1, device::TemporaryPrefix) == 0;
 }
 
-std::string temporaryTemplate(const std::string& folder) {
-    return folder + "/" + device::TemporaryPrefix + "XXXXXX";
+int createTemporary(const std::string& folder, unsigned mode, std::string& name) {
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::minstd_rand random{randomSeed()};
+    static const mode_t mask = currentUmask();
+    mode &= 07777;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "/" + device::TemporaryPrefix;
+        for (int i = 0; i < 6; ++i)
+            name += Letters[random() % (sizeof Letters - 1)];
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        // open takes the umask off and may drop the set-id bits: those need fchmod.
+        if (fd >= 0 && (mode & (mask | 07000)) != 0 && fchmod(fd, mode) != 0) {
+            int error = errno;
+            close(fd);
+            unlink(name.c_str());
+            errno = error;
+            return -1;
+        }
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 bool markStaging() {

@@ -7,8 +7,10 @@
 
 // name (the last part of a path) is one of the installer's temporary names.
 bool isTemporaryName(const std::string& name);
-// A new temporary file's path in folder, as mkstemp wants it: folder + "/.installer-XXXXXX".
-std::string temporaryTemplate(const std::string& folder);
+// Makes a new temporary file in folder, named ".installer-" and six random letters, with
+// the permission bits of mode (12 bits, exactly, whatever the umask). Returns its
+// descriptor, open for writing, and sets name; -1 with errno set when it can't be made.
+int createTemporary(const std::string& folder, unsigned mode, std::string& name);
 
 // Called before this run leaves its first temporary file on flash: makes the marker and
 // makes it durable, so that a run cut short by a power cut is noticed at the next start.

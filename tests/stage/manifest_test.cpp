@@ -152,7 +152,7 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
             if (removeRam)
                 rmdir("/ram");
             Manifest manifest;
-            std::ofstream out = manifest.createFile(target, sizeHint, 0100750);
+            FdOutStream out = manifest.createFile(target, sizeHint, 0100750);
             const ManifestEntry* entry = manifest.find(target);
             ASSERT_EQ(out.is_open(), directory != nullptr) << target << sizeHint;
             ASSERT_EQ(entry != nullptr, directory != nullptr);
