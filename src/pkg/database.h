@@ -52,9 +52,9 @@ bool writeFiles(const InstalledPackage& package, Manifest& manifest);
 void writeDisabled(InstalledPackage& package, Manifest& manifest);
 void writeEnabled(InstalledPackage& package, Manifest& manifest);
 
-// Stages the removal of an installed package: its files (never a folder), its database
-// directory and image, and the boot image it owned. Empties its files and clears its
-// action.
+// Stages the removal of an installed package: its files (the commit never removes a folder
+// that the list names), its database directory and image, and the boot image it owned. Empties its
+// files and clears its action.
 void removePackage(InstalledPackage& package, Manifest& manifest);
 // After a commit lost the new contents of these paths: the database entries of the
 // packages that own them are marked incomplete, so that the next upgrade run installs

@@ -5,7 +5,6 @@
 #include "pkg/database.h"
 #include "pkg/package.h"
 #include "platform/device_paths.h"
-#include "platform/file_checks.h"
 #include "stage/manifest.h"
 
 namespace {
@@ -16,13 +15,6 @@ bool bootImageHasOneLink() {
     return lstat(device::BootImage, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
 }
 
-// A folder is never removed for a package's files list, whatever the list says: other
-// packages' files may lie in it.
-bool isFolder(Manifest& manifest, const std::string& path) {
-    std::string real;
-    return manifest.resolve(path, real) == PathStatus::Ok && ::isFolder(real);
-}
-
 }  // namespace
 
 void removePackage(InstalledPackage& package, Manifest& manifest) {
@@ -30,11 +22,9 @@ void removePackage(InstalledPackage& package, Manifest& manifest) {
     // doubled slash ("/flash//bin/x"), so a new file that the same run stages at
     // "/flash/bin/x" is a different entry and survives; the commit then lets the new
     // file's rename replace the old one.
-    for (const std::string& file : package.files) {
-        std::string path = device::Flash + ("/" + file);
-        if (!isFolder(manifest, path))
-            manifest.stageRemove(path);
-    }
+    // A folder that the list names is left to the commit, which never removes one.
+    for (const std::string& file : package.files)
+        manifest.stageRemove(device::Flash + ("/" + file));
     package.files.clear();
     std::string dir = packageDir(package);
     manifest.stageRemove(dir);

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int MaxLinks = 40;
+// Bytes of folder names kept for the folders that a walk passes on its way.
+constexpr size_t KeptFolderBudget = 256 * 1024;
 constexpr size_t FlashLength = sizeof(device::Flash) - 1;
 
 // text is root itself or lies below it; leading and doubled slashes do not count.
@@ -105,8 +107,7 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
                 break;
             }
         }
-        PathStatus status =
-            walk(std::string(folder.substr(from)), found.real, found.existing, make);
+        PathStatus status = walk(folder, from, found.real, found.existing, make);
         if (status != PathStatus::Ok)
             return status;
         cached = folders.emplace(folder, std::move(found)).first;
@@ -122,7 +123,12 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
 
 // Walks the folder names one at a time over a single work string: a link's text takes the
 // place of the link's name in it, so memory stays that of the longest path, however deep.
-PathStatus FlashPaths::walk(std::string rest, std::string& real, size_t& existing, bool make) {
+// Folders passed on the way are kept for later paths while they are written as in folder
+// (no link followed yet) and within a budget, so that a deep tree is not held once per
+// level of every path.
+PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& real,
+                            size_t& existing, bool make) {
+    std::string rest(folder.substr(from));
     size_t pos = 0;
     bool missing = false;
     int links = 0;
@@ -158,8 +164,14 @@ PathStatus FlashPaths::walk(std::string rest, std::string& real, size_t& existin
                 lstat(real.c_str(), &st) != 0)
                 return PathStatus::Failed;
         }
-        if (S_ISDIR(st.st_mode))
+        if (S_ISDIR(st.st_mode)) {
+            size_t written = from + pos + 1;
+            if (links == 0 && written < folder.size() && keptBytes < KeptFolderBudget) {
+                keptBytes += written;
+                folders.emplace(folder.substr(0, written), Folder{real, real.size()});
+            }
             continue;
+        }
         if (!S_ISLNK(st.st_mode))
             return PathStatus::NotFolder;
         if (++links > MaxLinks)

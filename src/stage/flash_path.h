@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class PathStatus {
@@ -38,11 +39,16 @@ class FlashPaths {
     bool isInstallerPath(const std::string& real);
     // Forgets the folders checked so far (after a change of the tree that this object did
     // not make).
-    void forget() { folders.clear(); }
+    void forget() {
+        folders.clear();
+        keptBytes = 0;
+    }
 
   private:
-    // Resolves the names of rest from real, a resolved folder, on; real becomes the result.
-    PathStatus walk(std::string rest, std::string& real, size_t& existing, bool make);
+    // Resolves the names of folder from position from on, starting at real, the resolved
+    // folder before them; real becomes the result.
+    PathStatus walk(std::string_view folder, size_t from, std::string& real, size_t& existing,
+                    bool make);
 
     struct Folder {
         std::string real;
@@ -54,6 +60,7 @@ class FlashPaths {
     std::map<std::string, Folder, std::less<>> folders;
     // The database folder and the installer's own files, resolved once (see
     // isInstallerPath).
+    size_t keptBytes = 0;
     bool installerPathsKnown = false;
     std::string databaseFolder;
     std::vector<std::string> installerFiles;

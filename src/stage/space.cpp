@@ -53,14 +53,15 @@ void SpaceAccount::countRemoval(const std::string& path) {
 void SpaceAccount::countMove(const std::string& source, const std::string& target) {
     if (!startsWith(target, mountPath))
         return;
-    struct stat from;
+    struct stat from, to;
+    bool targetExists = lstat(target.c_str(), &to) == 0;
     if (stat(source.c_str(), &from) == 0) {
-        struct stat to;
-        if (lstat(target.c_str(), &to) == 0 && to.st_dev == from.st_dev)
+        if (targetExists && to.st_dev == from.st_dev)
             return;
         freeBlocks -= blocksOf(uint64_t(from.st_size));
     }
-    countRemoval(target);
+    if (targetExists)
+        freeBlocks += blocksOf(uint64_t(to.st_size));
 }
 
 // A rename within a file system takes no room (the data is there) and gives back the old
