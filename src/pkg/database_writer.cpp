@@ -205,7 +205,7 @@ bool writeFiles(const InstalledPackage& package, Manifest& manifest) {
     if (package.isBundle)
         return true;
     FdOutStream out = manifest.createFile(join(packageDir(package), "files"), FilesSize, 0);
-    for (const std::string& path : package.files) {
+    for (std::string_view path : package.files) {
         size_t start = path.empty() || path[0] != '/' ? 0 : 1;
         if (start < path.size())
             out << path.substr(start) << '\n';

@@ -49,6 +49,52 @@ const char* actionWord(ScheduledAction action) {
     return "";
 }
 
+FileList& FileList::operator=(std::initializer_list<std::string> paths) {
+    clear();
+    for (const std::string& path : paths)
+        insert(path);
+    return *this;
+}
+
+void FileList::insert(std::string_view path) {
+    settled = settled && (offsets.empty() || at(offsets.size() - 1) < path);
+    offsets.push_back(uint32_t(text.size()));
+    text.append(path);
+    text.push_back('\0');
+}
+
+void FileList::clear() {
+    text.clear();
+    text.shrink_to_fit();
+    offsets.clear();
+    offsets.shrink_to_fit();
+    settled = true;
+}
+
+std::string_view FileList::at(size_t index) const {
+    return std::string_view(text.c_str() + offsets[index]);
+}
+
+void FileList::settle() const {
+    if (settled)
+        return;
+    std::sort(offsets.begin(), offsets.end(), [this](uint32_t a, uint32_t b) {
+        return std::string_view(text.c_str() + a) < std::string_view(text.c_str() + b);
+    });
+    offsets.erase(std::unique(offsets.begin(), offsets.end(),
+                              [this](uint32_t a, uint32_t b) {
+                                  return std::string_view(text.c_str() + a) ==
+                                         std::string_view(text.c_str() + b);
+                              }),
+                  offsets.end());
+    settled = true;
+}
+
+FileList::const_iterator FileList::begin() const {
+    settle();
+    return const_iterator(this, 0);
+}
+
 Package::Package(std::string name, Version version, uint32_t buildTime)
     : name(std::move(name)), version(version), buildTime(buildTime) {}
 

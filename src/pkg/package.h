@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <list>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Packed version: major (bits 31..24), minor, release kind letter ('a', 'b', 'c', 'f'),
@@ -35,6 +37,47 @@ const char* actionWord(ScheduledAction action);
 // Bits of a record's flags word.
 constexpr uint32_t FlagBootImage = 1;  // the package carries the boot image
 constexpr uint32_t FlagNoMeta = 2;     // no meta files are written for it in the database
+
+// The installed paths of a package, each once, in byte order. They are held in one
+// buffer, so that a package of many files costs little more than the files' names.
+class FileList {
+  public:
+    FileList() = default;
+    FileList(std::initializer_list<std::string> paths) { *this = paths; }
+    FileList& operator=(std::initializer_list<std::string> paths);
+
+    void insert(std::string_view path);
+    void clear();
+    bool empty() const { return offsets.empty(); }
+
+    // Walks the paths in byte order, each once. Valid until the next insert.
+    class const_iterator {
+      public:
+        const_iterator(const FileList* list, size_t index) : list(list), index(index) {}
+        std::string_view operator*() const { return list->at(index); }
+        const_iterator& operator++() {
+            ++index;
+            return *this;
+        }
+        bool operator!=(const const_iterator& other) const { return index != other.index; }
+
+      private:
+        const FileList* list;
+        size_t index;
+    };
+    const_iterator begin() const;
+    const_iterator end() const { return const_iterator(this, offsets.size()); }
+
+  private:
+    std::string_view at(size_t index) const;
+    // Sorts the paths and drops repeated ones, when an insert came since.
+    void settle() const;
+
+    // Each path followed by a NUL; repeated paths stay here but leave offsets.
+    std::string text;
+    mutable std::vector<uint32_t> offsets;
+    mutable bool settled = true;
+};
 
 // The common package record. Records live on the heap and have one owner each.
 class Package {
@@ -70,7 +113,7 @@ class InstalledPackage : public Package {
     bool isWanted() const;
 
     // Installed paths below /flash, each beginning with "/" ("/bin/x", "/x/pkg/bin/x").
-    std::set<std::string> files;
+    FileList files;
     // The bundle this package belongs to; an empty name means none.
     Dependency bundle;
     bool disabled = false;

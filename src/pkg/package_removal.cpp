@@ -23,8 +23,8 @@ void removePackage(InstalledPackage& package, Manifest& manifest) {
     // "/flash/bin/x" is a different entry and survives; the commit then lets the new
     // file's rename replace the old one.
     // A folder that the list names is left to the commit, which never removes one.
-    for (const std::string& file : package.files)
-        manifest.stageRemove(device::Flash + ("/" + file));
+    for (std::string_view file : package.files)
+        manifest.stageRemove(std::string(device::Flash) + "/" + std::string(file));
     package.files.clear();
     std::string dir = packageDir(package);
     manifest.stageRemove(dir);

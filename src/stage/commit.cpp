@@ -137,9 +137,8 @@ class Commit {
     }
 
     CommitResult run() {
-        MoveTargets moved(entries);
         for (const auto& [path, entry] : entries) {
-            if (entry.kind == EntryKind::Unlink && !moved.leaveRemovalOf(path))
+            if (entry.kind == EntryKind::Unlink && !removalLeftToMove(entries, path))
                 removePath(path);
             else if (entry.kind == EntryKind::Link)
                 makeLink(path, entry.argument);
@@ -221,7 +220,7 @@ class Commit {
     // systems leaves its source, so a source gone there was lost (a RAM disk emptied by a
     // restart), unless the journal notes the copy as done.
     void move(const std::string& path, const ManifestEntry& entry) {
-        const std::string& argument = entry.argument;
+        const std::string argument = entry.fullArgument(path);
         std::string target, source = argument;
         if (!resolve(path, target, true) || copied.count(path) != 0)
             return;
@@ -347,14 +346,11 @@ std::string collapsedPath(const std::string& path) {
     return result;
 }
 
-MoveTargets::MoveTargets(const std::map<std::string, ManifestEntry>& entries) {
-    for (const auto& [path, entry] : entries)
-        if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
-            targets.insert(collapsedPath(path));
-}
-
-bool MoveTargets::leaveRemovalOf(const std::string& path) const {
-    return targets.count(collapsedPath(path)) != 0;
+bool removalLeftToMove(const std::map<std::string, ManifestEntry>& entries,
+                       const std::string& path) {
+    auto move = entries.find(collapsedPath(path));
+    return move != entries.end() &&
+           (move->second.kind == EntryKind::Move || move->second.kind == EntryKind::NewFile);
 }
 
 // The order of the steps keeps every package wholly old or wholly new:
@@ -386,7 +382,7 @@ CommitResult Manifest::commit(bool showSpinner) {
     FileSystems sources;
     for (const auto& [path, entry] : entries)
         if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
-            sources.note(parentDirectory(entry.argument));
+            sources.note(parentDirectory(entry.fullArgument(path)));
     sources.sync();
     if (!journal::write(*this)) {
         CommitResult result;

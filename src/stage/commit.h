@@ -2,7 +2,6 @@
 #pragma once
 
 #include <map>
-#include <set>
 #include <string>
 
 #include "stage/manifest.h"
@@ -11,15 +10,7 @@
 // "/flash/bin/x" name the same file.
 std::string collapsedPath(const std::string& path);
 
-// The targets of the moves of a manifest, collapsed. The commit leaves the removal of such
-// a path to the move's rename, which replaces the file atomically, unless a folder stands
-// there (a rename can't replace it).
-class MoveTargets {
-  public:
-    explicit MoveTargets(const std::map<std::string, ManifestEntry>& entries);
-    // The removal of path is left to a move.
-    bool leaveRemovalOf(const std::string& path) const;
-
-  private:
-    std::set<std::string> targets;
-};
+// The removal of path is left to a move of entries onto the same file (a path that only
+// differs by doubled slashes), whose rename replaces the file atomically.
+bool removalLeftToMove(const std::map<std::string, ManifestEntry>& entries,
+                       const std::string& path);

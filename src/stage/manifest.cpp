@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/device_paths.h"
@@ -122,11 +123,30 @@ LoadResult refused(size_t number, const std::string& line) {
 // Only reads the map and unlinks: the map is never mid-change then (staging::Busy).
 const char* alsoDeleteOnSignal = nullptr;
 
+// The whole path of a NewFile's temporary file into buffer, without allocating (for the
+// signal handler); false when it does not fit.
+bool temporaryPath(const std::string& path, const ManifestEntry& entry, char* buffer, size_t size) {
+    const std::string& name = entry.argument;
+    size_t folder = name.find('/') != std::string::npos ? 0 : path.find_last_of('/');
+    size_t prefix = folder == 0 ? 0 : std::char_traits<char>::length(device::TemporaryPrefix) + 1;
+    if (folder + prefix + name.size() + 1 > size)
+        return false;
+    std::memcpy(buffer, path.data(), folder);
+    if (prefix != 0) {
+        buffer[folder] = '/';
+        std::memcpy(buffer + folder + 1, device::TemporaryPrefix, prefix - 1);
+    }
+    std::memcpy(buffer + folder + prefix, name.data(), name.size());
+    buffer[folder + prefix + name.size()] = '\0';
+    return true;
+}
+
 void deleteTemporaries(void* context) {
+    static char buffer[2 * PATH_MAX + 64];
     const auto* entries = static_cast<const std::map<std::string, ManifestEntry>*>(context);
     for (const auto& [path, entry] : *entries)
-        if (entry.kind == EntryKind::NewFile)
-            unlink(entry.argument.c_str());
+        if (entry.kind == EntryKind::NewFile && temporaryPath(path, entry, buffer, sizeof buffer))
+            unlink(buffer);
     if (alsoDeleteOnSignal)
         unlink(alsoDeleteOnSignal);
     dropStagingMarker();
@@ -186,6 +206,12 @@ std::string unescapeField(const std::string& text) {
     return plain;
 }
 
+std::string ManifestEntry::fullArgument(const std::string& path) const {
+    if (kind != EntryKind::NewFile || argument.find('/') != std::string::npos)
+        return argument;
+    return parentDirectory(path) + "/" + device::TemporaryPrefix + argument;
+}
+
 void Manifest::setEntry(const std::string& path, EntryKind kind, const std::string& argument) {
     staging::Busy change;
     auto it = entries.find(path);
@@ -194,7 +220,7 @@ void Manifest::setEntry(const std::string& path, EntryKind kind, const std::stri
         return;
     }
     if (it->second.kind == EntryKind::NewFile)
-        unlink(it->second.argument.c_str());
+        unlink(it->second.fullArgument(path).c_str());
     it->second.kind = kind;
     it->second.argument = argument;
 }
@@ -218,7 +244,7 @@ void Manifest::stageRemove(const std::string& path) {
     if (it == entries.end())
         return;
     if (it->second.kind == EntryKind::NewFile)
-        unlink(it->second.argument.c_str());
+        unlink(it->second.fullArgument(path).c_str());
     entries.erase(it);
 }
 
@@ -251,7 +277,9 @@ FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, u
         fd = createTemporary(folder, mode != 0 ? mode : 0600, name);
         if (fd < 0)
             return FdOutStream();  // errno still tells why
-        setEntry(target, EntryKind::NewFile, name);
+        // Beside its target, the temporary file is known by its six letters.
+        bool beside = folder == parentDirectory(target);
+        setEntry(target, EntryKind::NewFile, beside ? name.substr(name.size() - 6) : name);
         dropRemovalReplacedBy(target);
     }
     return FdOutStream(fd, FileBuffer);
@@ -280,7 +308,7 @@ bool Manifest::save(const std::string& file) const {
     for (const auto& [path, entry] : entries) {
         line = tagOf(entry.kind) + " " + escapeField(path);
         if (entry.kind != EntryKind::Unlink)
-            line += " " + escapeField(entry.argument);
+            line += " " + escapeField(entry.fullArgument(path));
         line += '\n';
         if (!out.write(line))
             return false;
@@ -337,7 +365,7 @@ void Manifest::discard() {
     staging::Busy change;
     for (const auto& [path, entry] : entries) {
         if (entry.kind == EntryKind::NewFile)
-            unlink(entry.argument.c_str());
+            unlink(entry.fullArgument(path).c_str());
     }
     entries.clear();
 }

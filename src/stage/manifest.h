@@ -23,7 +23,13 @@ enum class EntryKind : uint32_t {
 
 struct ManifestEntry {
     EntryKind kind = EntryKind::Unlink;
+    // For a NewFile whose temporary file lies in the folder of its path as written, only
+    // the six letters that make the temporary file's name unique (no "/"): the path is
+    // then known from the entry's own. fullArgument gives the whole argument in any case.
     std::string argument;
+
+    // The argument of the entry of path, the temporary file's whole path for a NewFile.
+    std::string fullArgument(const std::string& path) const;
 };
 
 // What reading a manifest's text form found.

@@ -21,7 +21,7 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 // The length of a journal line for path and argument, with room for escapes.
 uint64_t journalLine(const std::string& path, const ManifestEntry& entry) {
-    return 4 + path.size() + entry.argument.size();
+    return 4 + 2 * path.size() + entry.argument.size();
 }
 
 }  // namespace
@@ -87,7 +87,6 @@ void SpaceAccount::countNew(const std::string& path, uint64_t size) {
 // upgrade runs (exact) counts a new file's blocks again, and an old file it replaces as
 // still there, so that more than enough stays free.
 void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const {
-    MoveTargets moved(entries);
     uint64_t journalSize = 0;
     std::set<std::string> newFolders;
     for (const auto& [path, entry] : entries) {
@@ -97,7 +96,7 @@ void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) cons
         bool resolved = paths.resolve(path, real, &existing) == PathStatus::Ok;
         switch (entry.kind) {
             case EntryKind::Unlink:
-                if (moved.leaveRemovalOf(path))
+                if (removalLeftToMove(entries, path))
                     break;
                 boot.countRemoval(path);
                 flash.countRemoval(path);
@@ -106,11 +105,13 @@ void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) cons
             case EntryKind::NewFile:
                 if (exact) {
                     std::string folder = resolved ? real.substr(0, existing) : device::Flash;
-                    boot.countCommittedMove(entry.argument, path, folder);
-                    flash.countCommittedMove(entry.argument, path, folder);
+                    std::string source = entry.fullArgument(path);
+                    boot.countCommittedMove(source, path, folder);
+                    flash.countCommittedMove(source, path, folder);
                 } else {
-                    boot.countMove(entry.argument, path);
-                    flash.countMove(entry.argument, path);
+                    std::string source = entry.fullArgument(path);
+                    boot.countMove(source, path);
+                    flash.countMove(source, path);
                 }
                 [[fallthrough]];
             case EntryKind::Link: {

@@ -41,7 +41,7 @@ std::string recordsText(const PackageSet& set) {
             text << " in=" << p->bundle.name << ":" << p->bundle.min << ":" << p->bundle.max;
         text << " " << actions[unsigned(p->action)] << listText("deps", p->deps)
              << listText("provides", p->provides) << listText("conflicts", p->conflicts);
-        for (const std::string& file : p->files)
+        for (std::string_view file : p->files)
             text << " " << file;
         text << (p->note.empty() ? "" : " note=" + p->note)
              << (p->arch.empty() ? "" : " arch=" + p->arch) << "\n";

@@ -23,7 +23,7 @@ std::string stagedText(const Manifest& manifest) {
     for (const auto& [path, entry] : manifest.all()) {
         text += text.empty() ? "" : " ";
         if (entry.kind == EntryKind::NewFile)
-            text += "+" + path + "=" + fields(fileText(entry.argument), '\n').at(0);
+            text += "+" + path + "=" + fields(fileText(entry.fullArgument(path)), '\n').at(0);
         else
             text += (entry.kind == EntryKind::Unlink ? "-" : "?") + path;
     }
@@ -39,8 +39,8 @@ void writeDatabase(const DeviceRoot& root, const std::string& records) {
         root.writeFile(dir + "version", std::to_string(package->version) + " 0\n");
         if (package->disabled || package->userForced)
             root.writeFile(dir + (package->disabled ? "disabled" : "enabled"), "user\n");
-        for (const std::string& file : package->files)
-            root.writeFile("flash" + file, "content");
+        for (std::string_view file : package->files)
+            root.writeFile("flash" + std::string(file), "content");
     }
 }
 

@@ -42,13 +42,13 @@ TEST(ManifestTest, RestagingATargetDeletesItsTemporaryFile) {
         EXPECT_TRUE(runInRoot(root.root(), [&] {
             Manifest manifest;
             manifest.createFile("/flash/x", 0, 0) << "first";
-            std::string first = manifest.find("/flash/x")->argument;
+            std::string first = manifest.find("/flash/x")->fullArgument("/flash/x");
             act(manifest);
             manifest.stageRemove("/flash/missing");
             EXPECT_FALSE(pathPresent(first));
             EXPECT_EQ(describe(manifest), expected);
             const ManifestEntry* entry = manifest.find("/flash/x");
-            std::string second = entry ? entry->argument : "";
+            std::string second = entry ? entry->fullArgument("/flash/x") : "";
             manifest.discard();
             EXPECT_TRUE(manifest.empty());
             EXPECT_FALSE(pathPresent(second) && second.find("/.installer-") != std::string::npos);
@@ -63,7 +63,7 @@ TEST(ManifestTest, SaveWritesTextFormAndLoadReadsNewFilesBackAsMoves) {
     EXPECT_TRUE(runInRootWithMounts(root.root(), {{"ram", "size=16k"}}, [] {
         Manifest manifest;
         manifest.createFile("/flash/bin/x", 0, 0) << "new";
-        std::string temporary = manifest.find("/flash/bin/x")->argument;
+        std::string temporary = manifest.find("/flash/bin/x")->fullArgument("/flash/bin/x");
         manifest.stageRemove("/flash/lib/old.so");
         manifest.stageLink("/flash/bootimage", "/flash/var/pdb/system/image");
         ASSERT_TRUE(manifest.save("/ram/MANIFEST"));
@@ -158,7 +158,7 @@ TEST(ManifestTest, CreateFilePlacesTemporaryFileWhereThereIsRoom) {
             ASSERT_EQ(entry != nullptr, directory != nullptr);
             if (!entry)
                 return;
-            const std::string& made = entry->argument;
+            const std::string made = entry->fullArgument(target);
             EXPECT_EQ(parentDirectory(made) + "/", directory) << sizeHint;
             EXPECT_EQ(lastName(made).rfind(".installer-", 0), 0u);
             EXPECT_EQ(permissionsOf(made), 0750u);
