@@ -58,34 +58,42 @@ FileList& FileList::operator=(std::initializer_list<std::string> paths) {
 
 void FileList::insert(std::string_view path) {
     settled = settled && (offsets.empty() || at(offsets.size() - 1) < path);
-    offsets.push_back(uint32_t(text.size()));
-    text.append(path);
-    text.push_back('\0');
+    size_t size = path.size() + 1;
+    if (used + size > ChunkSize) {
+        chunks.push_back(std::make_unique<char[]>(std::max(size, ChunkSize)));
+        used = 0;
+    }
+    char* place = chunks.back().get() + used;
+    std::copy(path.begin(), path.end(), place);
+    place[path.size()] = '\0';
+    offsets.push_back(uint32_t((chunks.size() - 1) << ChunkBits | used));
+    used = size > ChunkSize ? ChunkSize : used + size;
 }
 
 void FileList::clear() {
-    text.clear();
-    text.shrink_to_fit();
+    chunks.clear();
+    chunks.shrink_to_fit();
+    used = ChunkSize;
     offsets.clear();
     offsets.shrink_to_fit();
     settled = true;
 }
 
+std::string_view FileList::view(uint32_t offset) const {
+    return std::string_view(chunks[offset >> ChunkBits].get() + (offset & (ChunkSize - 1)));
+}
+
 std::string_view FileList::at(size_t index) const {
-    return std::string_view(text.c_str() + offsets[index]);
+    return view(offsets[index]);
 }
 
 void FileList::settle() const {
     if (settled)
         return;
-    std::sort(offsets.begin(), offsets.end(), [this](uint32_t a, uint32_t b) {
-        return std::string_view(text.c_str() + a) < std::string_view(text.c_str() + b);
-    });
+    std::sort(offsets.begin(), offsets.end(),
+              [this](uint32_t a, uint32_t b) { return view(a) < view(b); });
     offsets.erase(std::unique(offsets.begin(), offsets.end(),
-                              [this](uint32_t a, uint32_t b) {
-                                  return std::string_view(text.c_str() + a) ==
-                                         std::string_view(text.c_str() + b);
-                              }),
+                              [this](uint32_t a, uint32_t b) { return view(a) == view(b); }),
                   offsets.end());
     settled = true;
 }

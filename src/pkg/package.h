@@ -69,12 +69,19 @@ class FileList {
     const_iterator end() const { return const_iterator(this, offsets.size()); }
 
   private:
+    static constexpr size_t ChunkBits = 16;
+    static constexpr size_t ChunkSize = size_t(1) << ChunkBits;
+
+    std::string_view view(uint32_t offset) const;
     std::string_view at(size_t index) const;
     // Sorts the paths and drops repeated ones, when an insert came since.
     void settle() const;
 
-    // Each path followed by a NUL; repeated paths stay here but leave offsets.
-    std::string text;
+    // The paths, each followed by a NUL, in chunks that are never moved (so that a long
+    // list grows without a copy of itself); a path of more than a chunk gets one of its
+    // own. Repeated paths stay here but leave offsets, whose high bits number the chunk.
+    std::vector<std::unique_ptr<char[]>> chunks;
+    size_t used = ChunkSize;  // bytes taken in the last chunk
     mutable std::vector<uint32_t> offsets;
     mutable bool settled = true;
 };

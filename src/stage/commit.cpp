@@ -379,6 +379,8 @@ CommitResult Manifest::commit(bool showSpinner) {
         result.problems.push_back(CommitProblem{device::Flash, ENOSPC, CommitProblem::Failed});
         return result;
     }
+    // The commit resolves paths anew; what staging found is no longer needed.
+    paths.forget();
     FileSystems sources;
     for (const auto& [path, entry] : entries)
         if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)

@@ -14,8 +14,10 @@
 namespace {
 
 constexpr int MaxLinks = 40;
-// Bytes of folder names kept for the folders that a walk passes on its way.
+// Bytes of folder names kept for the folders that a walk passes on its way, and the number
+// of folders kept in all.
 constexpr size_t KeptFolderBudget = 256 * 1024;
+constexpr size_t MaxKeptFolders = 2048;
 constexpr size_t FlashLength = sizeof(device::Flash) - 1;
 
 // text is root itself or lies below it; leading and doubled slashes do not count.
@@ -42,6 +44,15 @@ bool nextName(const std::string& text, size_t& pos, std::string_view& name) {
     return true;
 }
 
+// text with each run of slashes made one.
+std::string collapsed(std::string_view text) {
+    std::string single;
+    for (char c : text)
+        if (c != '/' || single.empty() || single.back() != '/')
+            single += c;
+    return single;
+}
+
 }  // namespace
 
 int errorNumberOf(PathStatus status) {
@@ -58,6 +69,25 @@ int errorNumberOf(PathStatus status) {
             break;
     }
     return errno;
+}
+
+// A folder whose real path is the one written (less its last "/") keeps no copy of it.
+FlashPaths::Folders::iterator FlashPaths::keep(std::string_view folder, std::string real,
+                                               size_t existing) {
+    // Paths come mostly in order, folder by folder: a bounded number of folders is enough,
+    // and memory stays flat however many files there are.
+    if (folders.size() >= MaxKeptFolders)
+        forget();
+    Folder kept;
+    kept.existing = existing;
+    kept.missing = existing < real.size();
+    if (folder.substr(0, folder.size() - 1) != real)
+        kept.real = std::move(real);
+    return folders.emplace(folder, std::move(kept)).first;
+}
+
+std::string FlashPaths::realOf(std::string_view folder, const Folder& kept) {
+    return kept.real.empty() ? std::string(folder.substr(0, folder.size() - 1)) : kept.real;
 }
 
 bool isUnderFlash(const std::string& path) {
@@ -85,10 +115,16 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
     if (name.size() > NAME_MAX)
         return PathStatus::TooLong;
 
+    // Doubled slashes name the same folders: they are kept once, under the single form.
     std::string_view folder = std::string_view(path).substr(0, nameStart);
+    std::string single;
+    if (folder.find("//") != std::string_view::npos) {
+        single = collapsed(folder);
+        folder = single;
+    }
     auto cached = folders.find(folder);
     // Folders found missing are made when asked for.
-    if (cached != folders.end() && make && cached->second.existing < cached->second.real.size()) {
+    if (cached != folders.end() && make && cached->second.missing) {
         folders.erase(cached);
         cached = folders.end();
     }
@@ -101,8 +137,8 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
              slash != std::string_view::npos && slash >= FlashLength;
              slash = slash == 0 ? std::string_view::npos : folder.rfind('/', slash - 1)) {
             auto above = folders.find(folder.substr(0, slash + 1));
-            if (above != folders.end() && above->second.existing == above->second.real.size()) {
-                found.real = above->second.real;
+            if (above != folders.end() && !above->second.missing) {
+                found.real = realOf(above->first, above->second);
                 from = slash;
                 break;
             }
@@ -110,10 +146,10 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
         PathStatus status = walk(folder, from, found.real, found.existing, make);
         if (status != PathStatus::Ok)
             return status;
-        cached = folders.emplace(folder, std::move(found)).first;
+        cached = keep(folder, std::move(found.real), found.existing);
     }
     size_t existingLength = cached->second.existing;
-    real = cached->second.real;
+    real = realOf(cached->first, cached->second);
     real += '/';
     real += name;
     if (existing)
@@ -168,7 +204,7 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
             size_t written = from + pos + 1;
             if (links == 0 && written < folder.size() && keptBytes < KeptFolderBudget) {
                 keptBytes += written;
-                folders.emplace(folder.substr(0, written), Folder{real, real.size()});
+                keep(folder.substr(0, written), real, real.size());
             }
             continue;
         }

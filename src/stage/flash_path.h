@@ -51,13 +51,17 @@ class FlashPaths {
                     bool make);
 
     struct Folder {
-        std::string real;
+        std::string real;  // empty: the folder as written, less its last "/"
         size_t existing = 0;
+        bool missing = false;  // folders at its end are missing
     };
+    using Folders = std::map<std::string, Folder, std::less<>>;
+    Folders::iterator keep(std::string_view folder, std::string real, size_t existing);
+    static std::string realOf(std::string_view folder, const Folder& kept);
     // Folders of earlier paths, as written, mapped to what resolving them found, one entry
     // per folder: kept until forget(), so while they are in use nothing but this object
     // may make or remove folders.
-    std::map<std::string, Folder, std::less<>> folders;
+    Folders folders;
     // The database folder and the installer's own files, resolved once (see
     // isInstallerPath).
     size_t keptBytes = 0;

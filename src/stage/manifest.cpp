@@ -127,16 +127,23 @@ const char* alsoDeleteOnSignal = nullptr;
 // signal handler); false when it does not fit.
 bool temporaryPath(const std::string& path, const ManifestEntry& entry, char* buffer, size_t size) {
     const std::string& name = entry.argument;
-    size_t folder = name.find('/') != std::string::npos ? 0 : path.find_last_of('/');
-    size_t prefix = folder == 0 ? 0 : std::char_traits<char>::length(device::TemporaryPrefix) + 1;
-    if (folder + prefix + name.size() + 1 > size)
+    if (name.find('/') != std::string::npos) {
+        if (name.size() + 1 > size)
+            return false;
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+        return true;
+    }
+    // The folder: the path less its last name and as many folders more as the count says.
+    size_t folder = path.find_last_of('/');
+    for (char up = '0'; up < name[0] && folder != std::string::npos && folder > 0; ++up)
+        folder = path.find_last_of('/', folder - 1);
+    size_t prefix = std::char_traits<char>::length(device::TemporaryPrefix);
+    if (folder == std::string::npos || folder + 1 + prefix + name.size() > size)
         return false;
     std::memcpy(buffer, path.data(), folder);
-    if (prefix != 0) {
-        buffer[folder] = '/';
-        std::memcpy(buffer + folder + 1, device::TemporaryPrefix, prefix - 1);
-    }
-    std::memcpy(buffer + folder + prefix, name.data(), name.size());
+    buffer[folder] = '/';
+    std::memcpy(buffer + folder + 1, device::TemporaryPrefix, prefix);
+    std::memcpy(buffer + folder + 1 + prefix, name.data() + 1, name.size() - 1);
     buffer[folder + prefix + name.size()] = '\0';
     return true;
 }
@@ -206,10 +213,28 @@ std::string unescapeField(const std::string& text) {
     return plain;
 }
 
+// A temporary file in a folder of its target's written path (the nearest existing one) is
+// kept as the number of folders up from the target and its six letters: short enough to
+// need no memory of its own.
+std::string compactTemporary(const std::string& target, const std::string& folder,
+                             const std::string& name) {
+    std::string place = parentDirectory(target);
+    for (char up = '0'; up <= '9'; ++up, place = parentDirectory(place)) {
+        if (place == folder)
+            return up + name.substr(name.size() - 6);
+        if (place.size() <= folder.size())
+            break;
+    }
+    return name;
+}
+
 std::string ManifestEntry::fullArgument(const std::string& path) const {
     if (kind != EntryKind::NewFile || argument.find('/') != std::string::npos)
         return argument;
-    return parentDirectory(path) + "/" + device::TemporaryPrefix + argument;
+    std::string folder = parentDirectory(path);
+    for (char up = '0'; up < argument[0]; ++up)
+        folder = parentDirectory(folder);
+    return folder + "/" + device::TemporaryPrefix + argument.substr(1);
 }
 
 void Manifest::setEntry(const std::string& path, EntryKind kind, const std::string& argument) {
@@ -277,9 +302,7 @@ FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, u
         fd = createTemporary(folder, mode != 0 ? mode : 0600, name);
         if (fd < 0)
             return FdOutStream();  // errno still tells why
-        // Beside its target, the temporary file is known by its six letters.
-        bool beside = folder == parentDirectory(target);
-        setEntry(target, EntryKind::NewFile, beside ? name.substr(name.size() - 6) : name);
+        setEntry(target, EntryKind::NewFile, compactTemporary(target, folder, name));
         dropRemovalReplacedBy(target);
     }
     return FdOutStream(fd, FileBuffer);

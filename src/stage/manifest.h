@@ -23,9 +23,10 @@ enum class EntryKind : uint32_t {
 
 struct ManifestEntry {
     EntryKind kind = EntryKind::Unlink;
-    // For a NewFile whose temporary file lies in the folder of its path as written, only
-    // the six letters that make the temporary file's name unique (no "/"): the path is
-    // then known from the entry's own. fullArgument gives the whole argument in any case.
+    // For a NewFile whose temporary file lies in a folder of its path as written, only the
+    // number of folders up from the path and the six letters that make the temporary
+    // file's name unique (no "/"): the rest is known from the entry's own path.
+    // fullArgument gives the whole argument in any case.
     std::string argument;
 
     // The argument of the entry of path, the temporary file's whole path for a NewFile.

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
-#include <set>
+#include <algorithm>
 
 #include "platform/device_paths.h"
 #include "stage/commit.h"
@@ -23,6 +23,37 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 uint64_t journalLine(const std::string& path, const ManifestEntry& entry) {
     return 4 + 2 * path.size() + entry.argument.size();
 }
+
+// Counts the folders that the commit makes, each once while the paths come in order (a
+// folder met again after others may count twice, which only errs on the safe side).
+class NewFolders {
+  public:
+    // The missing folders of real (those after its first existing characters) not counted
+    // before.
+    size_t count(const std::string& real, size_t existing) {
+        size_t end = real.rfind('/');
+        if (end == std::string::npos || end <= existing)
+            return 0;
+        // The deepest folder that real shares with the last counted one.
+        size_t shared = 0;
+        while (shared < end && shared < last.size() && real[shared] == last[shared])
+            ++shared;
+        bool atBoundary = (shared == end || real[shared] == '/') &&
+                          (shared == last.size() || last[shared] == '/');
+        if (!atBoundary)
+            shared = real.rfind('/', shared);
+        size_t from = std::max(existing, shared);
+        size_t made = 0;
+        for (size_t slash = from; slash != std::string::npos && slash < end;
+             slash = real.find('/', slash + 1))
+            ++made;
+        last.assign(real, 0, end);
+        return made;
+    }
+
+  private:
+    std::string last;
+};
 
 }  // namespace
 
@@ -82,13 +113,18 @@ void SpaceAccount::countNew(const std::string& path, uint64_t size) {
         freeBlocks -= blocksOf(size);
 }
 
+void SpaceAccount::countNewFolders(const std::string& path, size_t folders) {
+    if (startsWith(path, mountPath))
+        freeBlocks -= int64_t(folders);
+}
+
 // Besides the balance of each entry, the commit needs room for its journal and for every
 // folder it makes. The staged temporary files already take their room; the check that the
 // upgrade runs (exact) counts a new file's blocks again, and an old file it replaces as
 // still there, so that more than enough stays free.
 void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const {
     uint64_t journalSize = 0;
-    std::set<std::string> newFolders;
+    NewFolders newFolders;
     for (const auto& [path, entry] : entries) {
         journalSize += journalLine(path, entry);
         std::string real;
@@ -117,16 +153,12 @@ void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) cons
             case EntryKind::Link: {
                 if (!resolved)
                     break;
-                for (size_t slash = real.find('/', existing + 1); slash != std::string::npos;
-                     slash = real.find('/', slash + 1))
-                    newFolders.insert(real.substr(0, slash));
+                size_t made = newFolders.count(real, existing);
+                boot.countNewFolders(real, made);
+                flash.countNewFolders(real, made);
                 break;
             }
         }
-    }
-    for (const std::string& folder : newFolders) {
-        boot.countNew(folder, 1);
-        flash.countNew(folder, 1);
     }
     flash.countNew(device::Journal, journalSize);
 }

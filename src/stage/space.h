@@ -19,8 +19,10 @@ class SpaceAccount {
     // folder is the nearest existing folder of target.
     void countCommittedMove(const std::string& source, const std::string& target,
                             const std::string& folder);
-    // A new file of size bytes at path (a folder counts with one block).
+    // A new file of size bytes at path.
     void countNew(const std::string& path, uint64_t size);
+    // New folders at path, a block each.
+    void countNewFolders(const std::string& path, size_t folders);
 
     std::string mountPath;
     uint32_t blockSize;
