@@ -163,6 +163,11 @@ class DirectoryPacker {
             error = "cannot put " + path + " in a package: not a file, directory or link";
             return false;
         }
+        // The same check as the installer's, so that a package built here is one it takes.
+        if (const char* refused = entryNameProblem(name)) {
+            error = "the installer refuses the entry name \"" + name + "\": " + refused;
+            return false;
+        }
         if (uint64_t(info.st_size) > 0xFFFFFFFFu) {
             error = path + " is too large for a package (4 GiB at most)";
             return false;

@@ -226,8 +226,12 @@ int HeaderOptions::take(const std::string& option, const std::string& value, Pac
     std::string error;
     uint64_t number;
     if (option == "--name") {
-        if (!checkPackageName(value, error))
-            return fail(ExitUsage, error);
+        // The name of the package itself must be one the installer takes.
+        const char* refused = packageNameProblem(value);
+        if (!checkPackageName(value, error) || refused)
+            return fail(ExitUsage, refused ? "the installer refuses the package name \"" + value +
+                                                 "\": " + refused
+                                           : error);
         package.name = value;
         nameGiven = true;
     } else if (option == "--version") {

@@ -6,7 +6,10 @@
 #include <iostream>
 
 #include "commands.h"
+#include "pkg/package.h"
 #include "pkgfile/byte_order.h"
+#include "pkgfile/inflate_stream.h"
+#include "pkgfile/layout.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
 
@@ -19,14 +22,39 @@ struct Verdict {
 };
 
 bool readHeaderFields(PackageFile& file, Verdict& verdict) {
-    uint8_t header[32];
-    if (!file.read(reinterpret_cast<char*>(header), sizeof header))
+    uint8_t bytes[layout::HeaderSize];
+    if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes))
         return false;
-    std::string name(reinterpret_cast<char*>(header), 16);
-    verdict.name = name.substr(0, name.find('\0'));
-    verdict.version = decodeLE32(header + 16);
+    layout::Header header = layout::decodeHeader(bytes);
+    verdict.name = header.name;
+    verdict.version = header.version;
     verdict.headerRead = true;
     return true;
+}
+
+// The names of the files part's entries that the installer would refuse, each reported as
+// the installer's reason; how many there are.
+int refusedEntries(PackageFile& file, const std::string& shown) {
+    int refused = 0;
+    InflateStream in(file);
+    for (;;) {
+        uint8_t bytes[layout::FileEntryHeaderSize];
+        if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+            break;
+        layout::FileEntryHeader entry = layout::decodeFileEntryHeader(bytes);
+        std::string name(entry.nameLength, '\0');
+        if (!name.empty() && !in.read(&name[0], std::streamsize(name.size())))
+            break;
+        const char* problem = entryNameProblem(name);
+        if ((entry.mode & 0xF000) == 0x8000 && problem) {
+            std::cout << shown << ": entry \"" << name << "\": " << problem << ": FAILS\n";
+            ++refused;
+        }
+        if (entry.dataLength != 0 &&
+            !in.seekg(std::streamoff(entry.dataLength), std::ios_base::cur))
+            break;
+    }
+    return refused;
 }
 
 std::string shownName(const Verdict& verdict) {
@@ -52,7 +80,7 @@ int verifyCommand(const std::vector<std::string>& args) {
                                      " bytes but its header says " +
                                      std::to_string(file.totalSize) + " (cut short?)");
 
-    file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartSignature};
+    file.acceptedTypes = {PartPackageHeader, PartBundleHeader, PartFiles, PartSignature};
     int packages = 0, shortfalls = 0;
     Verdict pending;
     bool open = false;  // a package header was read and its signature not yet met
@@ -75,6 +103,12 @@ int verifyCommand(const std::vector<std::string>& args) {
             file.clear();
             open = true;
             ++packages;
+            if (const char* problem = packageNameProblem(pending.name)) {
+                std::cout << shownName(pending) << ": package name: " << problem << ": FAILS\n";
+                ++shortfalls;
+            }
+        } else if (type == PartFiles) {
+            shortfalls += refusedEntries(file, shownName(pending));
         } else if (type == PartSignature) {
             if (!open) {
                 std::cout << "signature part without a package header: ignored\n";
@@ -97,7 +131,9 @@ int verifyCommand(const std::vector<std::string>& args) {
     if (packages == 0)
         return fail(ExitFailure, path + " holds no package");
     if (shortfalls != 0)
-        return fail(ExitFailure, std::to_string(shortfalls) + " of " + std::to_string(packages) +
-                                     " packages fall short of the signature they need");
+        return fail(ExitFailure, std::to_string(shortfalls) + " failing checks in " +
+                                     std::to_string(packages) +
+                                     " packages: a signature short of the level needed, or a "
+                                     "name the installer refuses");
     return 0;
 }
