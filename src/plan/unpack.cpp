@@ -152,6 +152,9 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
                 reportWriteFailure(set, package, name);
             return false;
         }
+        // The commit flushes every file before its journal names them; writing each out
+        // as soon as it is complete lets that flush find little left to do.
+        out.startWriteback();
         out.close();
         if (out.fail()) {
             reportWriteFailure(set, package, name);

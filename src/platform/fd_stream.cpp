@@ -1,6 +1,7 @@
 // Input stream buffer over a file descriptor.
 #include "platform/fd_stream.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -165,4 +166,10 @@ FdOutStream::FdOutStream(int fd, size_t bufferSize)
 void FdOutStream::close() {
     if (!buffer.close())
         setstate(failbit);
+}
+
+void FdOutStream::startWriteback() {
+    if (!flush() || !is_open())
+        return;
+    sync_file_range(descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }

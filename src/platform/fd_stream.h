@@ -82,6 +82,9 @@ class FdOutStream : public std::ostream {
     int descriptor() const { return buffer.descriptor(); }
     // Flushes and closes; the stream fails when that did.
     void close();
+    // Flushes, and has the system start writing the file out to its device without
+    // waiting for it.
+    void startWriteback();
 
   private:
     FdOutStreamBuf buffer;
