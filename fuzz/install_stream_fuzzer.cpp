@@ -12,6 +12,7 @@
 #include "private_root.h"
 #include "stage/commit.h"
 #include "stage/manifest.h"
+#include "stage/temporaries.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzzFailure("staged outside /flash: " + entry.first);
     }
     manifest.discard();
+    settleStaging();
     if (deviceTree() != initialTree)
         fuzzFailure("the device root changed: a file left behind or one gone missing");
     return 0;
