@@ -439,6 +439,12 @@ calc() {
     awk "BEGIN { printf \"$1\", $2 }"
 }
 
+# spread FILE: the longest of the times in FILE over the shortest
+spread() {
+    awk 'NR == 1 || $1 < lo { lo = $1 } NR == 1 || $1 > hi { hi = $1 }
+        END { printf "%.2f", hi / lo }' "$1"
+}
+
 # verdict CONDITION (an awk expression): "met" or "MISSED"
 verdict() {
     awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"
@@ -524,6 +530,16 @@ for column in 1 3 2; do
         wide "$(figure_label $figure)" "$v_installer" "$v_apk" "$v_dpkg" "$v_tar" \
             "$to_apk" "$to_dpkg" "$to_tar" "$targets"
     done
+done
+
+# How far apart the runs of one figure were: a wide spread says the machine was busy.
+echo
+wide "time, slowest / fastest run" installer apk-tools dpkg tar "" "" "" ""
+wide "---------------------------" --------- --------- ---- --- "" "" "" ""
+for figure in $figures; do
+    wide "$(figure_label $figure)" "$(spread "$samples/$figure.installer")" \
+        "$(spread "$samples/$figure.apk")" "$(spread "$samples/$figure.dpkg")" \
+        "$(spread "$samples/$figure.tar")" "" "" "" ""
 done
 
 if [ $quick = 0 ]; then
