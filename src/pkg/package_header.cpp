@@ -54,10 +54,9 @@ bool readPackageHeader(Package& record, PackageFile& file) {
     if (file.currentType != PartPackageHeader && file.currentType != PartBundleHeader)
         return false;
     record.isBundle = file.currentType == PartBundleHeader;
-    uint8_t bytes[layout::HeaderSize];
-    if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+    layout::Header header;
+    if (!layout::readHeader(file, header))
         return false;
-    layout::Header header = layout::decodeHeader(bytes);
     record.name = header.name;
     record.version = header.version;
     record.buildTime = header.buildTime;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <string>
 
 #include "pkgfile/byte_order.h"
@@ -90,6 +91,33 @@ inline void encodeFileEntryHeader(uint8_t* bytes, const FileEntryHeader& header)
     bytes[23] = header.processorClass;
     encodeLE32(bytes + 24, header.dataLength);
     encodeLE16(bytes + 28, header.nameLength);
+}
+
+// Reads the fixed fields of a header part from in; false when they are cut short.
+inline bool readHeader(std::istream& in, Header& header) {
+    uint8_t bytes[HeaderSize];
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+        return false;
+    header = decodeHeader(bytes);
+    return true;
+}
+
+// What reading the next file entry of a decompressed files part found.
+enum class EntryRead {
+    Entry,         // the header and the name; the data follows
+    End,           // no whole header: the entries have ended
+    NameCutShort,  // the name is cut short
+};
+
+inline EntryRead readFileEntry(std::istream& in, FileEntryHeader& header, std::string& name) {
+    uint8_t bytes[FileEntryHeaderSize];
+    in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (size_t(in.gcount()) != sizeof bytes)
+        return EntryRead::End;
+    header = decodeFileEntryHeader(bytes);
+    name.assign(header.nameLength, '\0');
+    in.read(&name[0], std::streamsize(name.size()));
+    return size_t(in.gcount()) == name.size() ? EntryRead::Entry : EntryRead::NameCutShort;
 }
 
 }  // namespace layout

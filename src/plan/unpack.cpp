@@ -110,21 +110,19 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
                  PackageFile& file) {
     InflateStream in(file);
     int boardClass = -1;
+    layout::FileEntryHeader entry;
+    std::string name;
     while (in.good()) {
-        uint8_t head[layout::FileEntryHeaderSize];
-        in.read(reinterpret_cast<char*>(head), sizeof head);
-        if (size_t(in.gcount()) != sizeof head)
+        layout::EntryRead read = layout::readFileEntry(in, entry, name);
+        if (read == layout::EntryRead::End)
             break;
-        layout::FileEntryHeader entry = layout::decodeFileEntryHeader(head);
-        uint16_t mode = entry.mode;
-        uint8_t entryClass = entry.processorClass;
-        uint32_t length = entry.dataLength;
-        std::string name(entry.nameLength, '\0');
-        in.read(&name[0], std::streamsize(name.size()));
-        if (size_t(in.gcount()) != name.size()) {
+        if (read == layout::EntryRead::NameCutShort) {
             reportBrokenPackage(set, package);
             return false;
         }
+        uint16_t mode = entry.mode;
+        uint8_t entryClass = entry.processorClass;
+        uint32_t length = entry.dataLength;
         bool wanted = (mode & TypeMask) == RegularFile;
         if (wanted && entryClass != 0) {
             if (boardClass < 0)

@@ -7,8 +7,8 @@
 
 #include "commands.h"
 #include "pkgfile/byte_order.h"
-#include "pkgfile/layout.h"
 #include "pkgfile/inflate_stream.h"
+#include "pkgfile/layout.h"
 #include "pkgwriter/bundle_writer.h"
 
 namespace {
@@ -120,19 +120,19 @@ void printFiles(const std::string& data) {
     InflateStream in(source);
     size_t count = 0;
     uint64_t total = 0;
+    layout::FileEntryHeader header;
+    std::string name;
     for (;;) {
-        uint8_t bytes[layout::FileEntryHeaderSize];
-        if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+        layout::EntryRead read = layout::readFileEntry(in, header, name);
+        if (read == layout::EntryRead::End)
             break;
-        layout::FileEntryHeader header = layout::decodeFileEntryHeader(bytes);
-        uint16_t mode = header.mode;
-        uint8_t processorClass = header.processorClass;
-        uint32_t size = header.dataLength;
-        std::string name(header.nameLength, '\0');
-        if (!name.empty() && !in.read(&name[0], std::streamsize(name.size()))) {
+        if (read == layout::EntryRead::NameCutShort) {
             std::cout << "      entry name cut short\n";
             return;
         }
+        uint16_t mode = header.mode;
+        uint8_t processorClass = header.processorClass;
+        uint32_t size = header.dataLength;
         std::cout << "      " << std::oct << std::setw(6) << std::setfill('0') << mode << std::dec
                   << std::setfill(' ') << " class " << std::setw(3) << unsigned(processorClass)
                   << std::setw(11) << size << " " << printable(name) << "\n";

@@ -22,10 +22,9 @@ struct Verdict {
 };
 
 bool readHeaderFields(PackageFile& file, Verdict& verdict) {
-    uint8_t bytes[layout::HeaderSize];
-    if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes))
+    layout::Header header;
+    if (!layout::readHeader(file, header))
         return false;
-    layout::Header header = layout::decodeHeader(bytes);
     verdict.name = header.name;
     verdict.version = header.version;
     verdict.headerRead = true;
@@ -37,14 +36,9 @@ bool readHeaderFields(PackageFile& file, Verdict& verdict) {
 int refusedEntries(PackageFile& file, const std::string& shown) {
     int refused = 0;
     InflateStream in(file);
-    for (;;) {
-        uint8_t bytes[layout::FileEntryHeaderSize];
-        if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
-            break;
-        layout::FileEntryHeader entry = layout::decodeFileEntryHeader(bytes);
-        std::string name(entry.nameLength, '\0');
-        if (!name.empty() && !in.read(&name[0], std::streamsize(name.size())))
-            break;
+    layout::FileEntryHeader entry;
+    std::string name;
+    while (layout::readFileEntry(in, entry, name) == layout::EntryRead::Entry) {
         const char* problem = entryNameProblem(name);
         if ((entry.mode & 0xF000) == 0x8000 && problem) {
             std::cout << shown << ": entry \"" << name << "\": " << problem << ": FAILS\n";
