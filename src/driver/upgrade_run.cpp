@@ -1,6 +1,7 @@
 // The upgrade run, the cleanup selection and the post-install log.
 #include "driver/upgrade_run.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "plan/install_driver.h"
 #include "plan/lookup.h"
 #include "platform/device_paths.h"
+#include "platform/fd_stream.h"
 #include "platform/file_checks.h"
 #include "stage/file_util.h"
 #include "stage/manifest.h"
@@ -139,16 +141,18 @@ void runUpgrade(PackageSet& set, Manifest& manifest, InstallFlags flags) {
 
     for (Package* entry : order) {
         const CandidatePackage& file = static_cast<const CandidatePackage&>(*entry);
-        std::ifstream in(file.path, std::ios::binary);
-        if (!in.is_open())
+        int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
             continue;
+        // Read in large blocks: the whole file passes through once.
+        FdStreamBuf source(fd, true);
+        std::istream in(&source);
         bool bootImage = false;
         InstallRequest request;
         request.flags = flags;
         request.remembered = &remembered;
         request.bootImage = &bootImage;
         InstallResult result = installFromStream(set, manifest, in, request);
-        in.close();
         // One refused package drops the whole run, scheduled actions included.
         if (result != InstallResult::Ok) {
             manifest.discard();

@@ -86,15 +86,23 @@ AtomicFile::~AtomicFile() {
 bool AtomicFile::write(const std::string& text) {
     if (fd < 0 || failed)
         return false;
-    if (!writeAll(fd, text.data(), text.size())) {
+    pending += text;
+    written += off_t(text.size());
+    return pending.size() < WriteBlock || flush();
+}
+
+// Writes what is pending; false once anything failed.
+bool AtomicFile::flush() {
+    if (!failed && !pending.empty() && !writeAll(fd, pending.data(), pending.size())) {
         failed = true;
         error = errno;
     }
-    written += off_t(text.size());
+    pending.clear();
     return !failed;
 }
 
 void AtomicFile::rewind() {
+    flush();
     if (fd >= 0 && lseek(fd, 0, SEEK_SET) == 0) {
         rewound = true;
         written = 0;
@@ -104,7 +112,7 @@ void AtomicFile::rewind() {
 // The order keeps the target whole: the data is flushed before the rename exposes it, and
 // the folder after it, so that the rename itself survives a power cut.
 bool AtomicFile::commit() {
-    if (fd < 0 || failed) {
+    if (fd < 0 || !flush()) {
         errno = error;
         return false;
     }

@@ -43,8 +43,14 @@ class AtomicFile {
     bool commit();
 
   private:
+    // Text is written in blocks of this size.
+    static constexpr size_t WriteBlock = 65536;
+
+    bool flush();
+
     std::string target;
     std::string temporary;
+    std::string pending;
     int fd = -1;
     bool failed = false;
     bool rewound = false;

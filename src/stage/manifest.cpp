@@ -284,12 +284,13 @@ FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, u
         errno = errorNumberOf(status);
         return FdOutStream();
     }
-    // A rename can't replace a folder: the commit would fail at every try.
-    if (isFolder(real)) {
+    // A rename can't replace a folder: the commit would fail at every try. (In a folder
+    // still to be made there is nothing yet.)
+    std::string folder = real.substr(0, existing);
+    if (existing == real.rfind('/') && isFolder(real)) {
         errno = EISDIR;
         return FdOutStream();
     }
-    std::string folder = real.substr(0, existing);
     if (!room.takes(folder, sizeHint))
         folder = scratchDirectory();
     else if (!markStaging())

@@ -81,11 +81,11 @@ void SpaceAccount::countRemoval(const std::string& path) {
         freeBlocks += blocksOf(uint64_t(st.st_size));
 }
 
-void SpaceAccount::countMove(const std::string& source, const std::string& target) {
+void SpaceAccount::countMove(const std::string& source, const std::string& target, bool mayExist) {
     if (!startsWith(target, mountPath))
         return;
     struct stat from, to;
-    bool targetExists = lstat(target.c_str(), &to) == 0;
+    bool targetExists = mayExist && lstat(target.c_str(), &to) == 0;
     if (stat(source.c_str(), &from) == 0) {
         if (targetExists && to.st_dev == from.st_dev)
             return;
@@ -145,9 +145,11 @@ void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) cons
                     boot.countCommittedMove(source, path, folder);
                     flash.countCommittedMove(source, path, folder);
                 } else {
+                    // A target in a folder still to be made can't be there yet.
+                    bool mayExist = !resolved || existing == real.rfind('/');
                     std::string source = entry.fullArgument(path);
-                    boot.countMove(source, path);
-                    flash.countMove(source, path);
+                    boot.countMove(source, path, mayExist);
+                    flash.countMove(source, path, mayExist);
                 }
                 [[fallthrough]];
             case EntryKind::Link: {

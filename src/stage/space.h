@@ -13,7 +13,7 @@ class SpaceAccount {
     void countRemoval(const std::string& path);
     // source moved onto target: the blocks of source are taken, those of an old target
     // given back; nothing changes when both already lie on the same device.
-    void countMove(const std::string& source, const std::string& target);
+    void countMove(const std::string& source, const std::string& target, bool mayExist = true);
     // As countMove, for the room the commit itself needs: a rename within the file system
     // takes none and gives the old target's back, a copy takes the source's.
     // folder is the nearest existing folder of target.
