@@ -44,6 +44,17 @@ bool nextName(const std::string& text, size_t& pos, std::string_view& name) {
     return true;
 }
 
+// text has a "." or ".." step.
+bool hasDotStep(std::string_view text) {
+    size_t pos = 0;
+    std::string rest(text);
+    std::string_view name;
+    while (nextName(rest, pos, name))
+        if (name == "." || name == "..")
+            return true;
+    return false;
+}
+
 // text with each run of slashes made one.
 std::string collapsed(std::string_view text) {
     std::string single;
@@ -137,15 +148,27 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
              slash != std::string_view::npos && slash >= FlashLength;
              slash = slash == 0 ? std::string_view::npos : folder.rfind('/', slash - 1)) {
             auto above = folders.find(folder.substr(0, slash + 1));
-            if (above != folders.end() && !above->second.missing) {
-                found.real = realOf(above->first, above->second);
-                from = slash;
-                break;
+            if (above == folders.end())
+                continue;
+            // Below a missing folder everything is missing: no need to look. Folders to be
+            // made are walked from one that exists.
+            std::string_view below = folder.substr(slash, folder.size() - 1 - slash);
+            if (above->second.missing && (make || hasDotStep(below)))
+                continue;
+            found.real = realOf(above->first, above->second);
+            from = slash;
+            if (above->second.missing) {
+                found.existing = above->second.existing;
+                found.real += below;
+                from = folder.size();
             }
+            break;
         }
-        PathStatus status = walk(folder, from, found.real, found.existing, make);
-        if (status != PathStatus::Ok)
-            return status;
+        if (from < folder.size()) {
+            PathStatus status = walk(folder, from, found.real, found.existing, make);
+            if (status != PathStatus::Ok)
+                return status;
+        }
         cached = keep(folder, std::move(found.real), found.existing);
     }
     size_t existingLength = cached->second.existing;
@@ -187,6 +210,8 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
         real += name;
         if (missing)
             continue;
+        size_t written = from + pos + 1;
+        bool keepIt = links == 0 && written < folder.size() && keptBytes < KeptFolderBudget;
         struct stat st;
         if (lstat(real.c_str(), &st) != 0) {
             if (errno != ENOENT)
@@ -194,15 +219,19 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
             if (!make) {
                 missing = true;
                 existing = parentLength;
+                if (keepIt) {
+                    keptBytes += written;
+                    keep(folder.substr(0, written), real, parentLength);
+                }
                 continue;
             }
-            if ((mkdir(real.c_str(), 0777) != 0 && errno != EEXIST) ||
-                lstat(real.c_str(), &st) != 0)
+            if (mkdir(real.c_str(), 0777) == 0)
+                st.st_mode = S_IFDIR;
+            else if (errno != EEXIST || lstat(real.c_str(), &st) != 0)
                 return PathStatus::Failed;
         }
         if (S_ISDIR(st.st_mode)) {
-            size_t written = from + pos + 1;
-            if (links == 0 && written < folder.size() && keptBytes < KeptFolderBudget) {
+            if (keepIt) {
                 keptBytes += written;
                 keep(folder.substr(0, written), real, real.size());
             }
