@@ -10,21 +10,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <sstream>
 #include <tuple>
 
 #include "support/packages.h"
-
-#ifndef INTERRUPT_LIBRARY
-#define INTERRUPT_LIBRARY ""
-#endif
 
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int InterruptedStatus = 99;  // the exit status the preloaded library ends with
-const char PreloadInside[] = "/.test-bin/libinterrupt_after.so";
+const std::string PreloadInside = "/.test-bin/libinterrupt_after.so";
 const Version Old = 0x07106600, Next = 0x07106601;  // 7.16 and 7.16.1
 
 // What a path holds: kind ('f', 'l', 'd'), permission bits, content or link target.
@@ -66,20 +61,17 @@ void copyDevice(const std::string& from, const std::string& to) {
 // A run of the installer on the device: "--commit" acts on the current root, so it is
 // started inside it.
 struct Run {
-    Run(std::vector<std::string> args = {}, std::string input = "",
-        std::vector<std::string> env = {}, bool inside = false)
-        : args(std::move(args)), input(std::move(input)), env(std::move(env)), inside(inside) {}
     std::vector<std::string> args;
-    std::string input;
-    std::vector<std::string> env;
-    bool inside;
+    std::string input = "";
+    std::vector<std::string> env = {};
+    bool inside = false;
 };
 
 // The run with the interruption library preloaded: ended at its limit-th change of the
 // file system, or, with limit 0, counting them.
 RunResult perform(const DeviceRoot& root, const Run& run, int limit) {
     std::vector<std::string> env = run.env;
-    env.push_back(std::string("LD_PRELOAD=") + (run.inside ? PreloadInside : INTERRUPT_LIBRARY));
+    env.push_back("LD_PRELOAD=" + (run.inside ? PreloadInside : InterruptLibrary));
     env.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
     return run.inside ? root.runInside(run.args, run.input, env)
                       : root.runOnRoot(run.args, run.input, env);
@@ -93,21 +85,12 @@ int callsOf(const RunResult& result) {
 const Run Show = {{"--show"}};
 
 std::multiset<std::string> sortedLines(const std::string& text) {
-    std::multiset<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.insert(line);
-    return lines;
+    std::vector<std::string> lines = messageLines(text);
+    return {lines.begin(), lines.end()};
 }
 
 // The device, and the table of the start that follows the run.
-struct Outcome {
-    Tree tree;
-    std::string table;
-    bool operator==(const Outcome& other) const {
-        return tree == other.tree && table == other.table;
-    }
-};
+using Outcome = std::pair<Tree, std::string>;
 
 // One more start that does nothing else; it finishes what an interrupted run left.
 Outcome nextStart(const DeviceRoot& root) {
@@ -124,20 +107,18 @@ Outcome nextStart(const DeviceRoot& root) {
 // the run (only while no journal was on flash) or as the whole run leaves it. Then, for
 // the first, a middle and the last cut that left a journal, cuts the finishing start at
 // each of its own changes.
-void expectEveryCutFinished(const DeviceRoot& root, const Run& run, int status = 0) {
-    if (std::string(INTERRUPT_LIBRARY).empty())
-        GTEST_SKIP() << "the interruption library is preloaded only into a native, "
-                        "dynamically linked build without sanitizers";
+void expectEveryCutFinished(const DeviceRoot& root, const Run& run) {
+    REQUIRE_INTERRUPT_LIBRARY();
     DeviceRoot store;
     root.makeDir(".test-bin");
-    fs::copy_file(INTERRUPT_LIBRARY, root.path(PreloadInside), fs::copy_options::skip_existing);
+    fs::copy_file(InterruptLibrary, root.path(PreloadInside), fs::copy_options::skip_existing);
     copyDevice(root.root(), store.path("before"));
     Outcome before = nextStart(root);
     // The post-install log is the old one or the whole new one (whose lines come in the
     // order the download folder lists the files, which a copy of the device may change).
     std::string oldLog = root.readFile("flash/postlog");
     RunResult whole = perform(root, run, 0);
-    ASSERT_EQ(whole.status, status) << whole.out << whole.err;
+    ASSERT_EQ(whole.status, 0) << whole.out << whole.err;
     int calls = callsOf(whole);
     std::string newLog = root.readFile("flash/postlog");
     Outcome after = nextStart(root);
@@ -157,7 +138,7 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run, int status =
             << "cut at call " << call << ": " << log;
         Outcome outcome = nextStart(root);
         EXPECT_TRUE(outcome == after || (!journal && outcome == before))
-            << "cut at call " << call << " of " << calls << ": " << outcome.table;
+            << "cut at call " << call << " of " << calls << ": " << outcome.second;
     }
     ASSERT_FALSE(journaled.empty());
     for (int call : {journaled.front(), journaled[journaled.size() / 2], journaled.back()}) {
@@ -184,56 +165,52 @@ std::string package(const char* name, Version version, uint32_t flags,
 }
 
 // Installed: webtool, dns and legacy described by meta files, and the system package
-// whose stored file is the boot image.
-void installOldSystem(const DeviceRoot& root) {
-    const std::string db = "flash/var/pdb/";
+// whose stored file is the boot image. Waiting in the download directory: webtool (files
+// replaced, added, dropped, one empty), dns (one file unchanged), system (a boot image of
+// several copy blocks) and vpn, new, keeping its image. legacy is scheduled for
+// uninstalling. /ram and /rw are file systems of their own, so that files cross into
+// /flash by copy: body runs with them.
+bool withUpgradeOffered(const DeviceRoot& root, const std::function<void()>& body) {
     const std::pair<const char*, std::vector<const char*>> installed[] = {
         {"webtool", {"bin/webtool", "etc/webtool.conf", "share/webtool/old-doc"}},
         {"dns", {"bin/dns", "lib/libdns.so"}},
         {"legacy", {"bin/legacy", "share/legacy/data"}},
     };
+    const std::string db = "flash/var/pdb/", download = "rw/pckg/.download/";
     for (const auto& [name, files] : installed) {
         root.writeFile(db + name + "/version", std::to_string(Old) + " 1600000000\n");
         root.writeFile(db + name + "/deps", "");
         std::string list;
-        for (const char* file : files) {
-            list += std::string(file) + "\n";
-            bool program = std::string(file).rfind("bin/", 0) == 0;
-            root.writeFile(std::string("flash/") + file, std::string("old ") + file,
-                           program ? 0755 : 0644);
+        for (const std::string file : files) {
+            list += file + "\n";
+            root.writeFile("flash/" + file, "old " + file,
+                           file.rfind("bin/", 0) == 0 ? 0755 : 0644);
         }
         root.writeFile(db + name + "/files", list);
     }
     root.writeFile("flash/bootimage", package("system", Old, FlagBootImage, {}, "old"));
     root.makeDir(db + "system");
-    ASSERT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
+    EXPECT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
+    return runWithMounts(root.root(), {{"ram", "size=4m"}, {"rw", "size=4m"}}, [&] {
+        root.writeFile(download + "webtool.npk", package("webtool", Next, 0,
+                                                         {{"bin/webtool", "new webtool", 0100755},
+                                                          {"etc/webtool.conf", "new conf"},
+                                                          {"share/webtool/new-doc", "new doc"},
+                                                          {"etc/webtool.d/empty", ""}}));
+        root.writeFile(download + "dns.npk", package("dns", Next, 0,
+                                                     {{"bin/dns", "new dns", 0100755},
+                                                      {"lib/libdns.so", "old lib/libdns.so"}}));
+        root.writeFile(download + "vpn.npk",
+                       package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image"));
+        std::string kernel;
+        for (int i = 0; kernel.size() < 40000; ++i)
+            kernel += "kernel block " + std::to_string(i) + "\n";
+        root.writeFile(download + "system.npk",
+                       package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel));
+        root.writeFile("ram/pdb/legacy/schedule", "uninstall\n");
+        body();
+    });
 }
-
-// Waiting in the download directory: webtool (files replaced, added, dropped, one
-// empty), dns (one file unchanged), system (a boot image of several copy blocks) and
-// vpn, new, keeping its image. legacy is scheduled for uninstalling.
-void offerUpgrade(const DeviceRoot& root) {
-    const std::string download = "rw/pckg/.download/";
-    root.writeFile(download + "webtool.npk", package("webtool", Next, 0,
-                                                     {{"bin/webtool", "new webtool", 0100755},
-                                                      {"etc/webtool.conf", "new conf"},
-                                                      {"share/webtool/new-doc", "new doc"},
-                                                      {"etc/webtool.d/empty", ""}}));
-    root.writeFile(download + "dns.npk", package("dns", Next, 0,
-                                                 {{"bin/dns", "new dns", 0100755},
-                                                  {"lib/libdns.so", "old lib/libdns.so"}}));
-    root.writeFile(download + "vpn.npk",
-                   package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image"));
-    std::string kernel;
-    for (int i = 0; kernel.size() < 40000; ++i)
-        kernel += "kernel block " + std::to_string(i) + "\n";
-    root.writeFile(download + "system.npk",
-                   package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel));
-    root.writeFile("ram/pdb/legacy/schedule", "uninstall\n");
-}
-
-// /ram and /rw are file systems of their own, so that files cross into /flash by copy.
-const std::vector<TestMount> OwnRamAndDownloads = {{"ram", "size=4m"}, {"rw", "size=4m"}};
 
 // A bundle "suite" kept as its stored image, with members of its own.
 std::string suite(Version version,
@@ -250,9 +227,7 @@ std::string suite(Version version,
 TEST(InterruptedRunTest, UpgradeRun) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    installOldSystem(root);
-    EXPECT_TRUE(runWithMounts(root.root(), OwnRamAndDownloads, [&] {
-        offerUpgrade(root);
+    EXPECT_TRUE(withUpgradeOffered(root, [&] {
         expectEveryCutFinished(root, {{}, "", {"bootimage="}});
     }));
 }
@@ -260,9 +235,7 @@ TEST(InterruptedRunTest, UpgradeRun) {
 TEST(InterruptedRunTest, CommitOfSavedUpgrade) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    installOldSystem(root);
-    EXPECT_TRUE(runWithMounts(root.root(), OwnRamAndDownloads, [&] {
-        offerUpgrade(root);
+    EXPECT_TRUE(withUpgradeOffered(root, [&] {
         RunResult saved = root.runOnRoot({"--safe"}, "", {"bootimage="});
         ASSERT_EQ(saved.status, 0) << saved.out << saved.err;
         expectEveryCutFinished(root, {{"--commit"}, "", {}, true});
@@ -280,16 +253,11 @@ TEST(InterruptedRunTest, BundleKeptAsImage) {
 TEST(InterruptedRunTest, InstallFromStandardInput) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    ASSERT_EQ(installFromStdin(root, package("p", Old, 0,
-                                             {{"bin/p", "old p", 0100755},
-                                              {"etc/p.conf", "old conf"},
-                                              {"share/p/old", "old"}}))
-                  .status,
-              0);
-    expectEveryCutFinished(
-        root,
-        {{"-"},
-         package("p", Next, 0, {{"bin/p", "new p", 0100755}, {"share/p/new", "new"}}, "p image")});
+    const std::vector<FileEntry> old = {
+        {"bin/p", "old p", 0100755}, {"etc/p.conf", "old conf"}, {"share/p/old", "old"}};
+    ASSERT_EQ(installFromStdin(root, package("p", Old, 0, old)).status, 0);
+    const std::vector<FileEntry> next = {{"bin/p", "new p", 0100755}, {"share/p/new", "new"}};
+    expectEveryCutFinished(root, {{"-"}, package("p", Next, 0, next, "p image")});
 }
 
 TEST(InterruptedRunTest, Cleanup) {

@@ -75,6 +75,14 @@ std::string takeContent(FILE* file) {
     return text;
 }
 
+// The number in the env entry that starts with name, 0 when there is none.
+unsigned long long envNumber(const std::vector<std::string>& env, const std::string& name) {
+    for (const std::string& entry : env)
+        if (entry.rfind(name, 0) == 0)
+            return strtoull(entry.c_str() + name.size(), nullptr, 10);
+    return 0;
+}
+
 // Runs the program (under the emulator of a cross build) with args and input on standard
 // input, capturing both outputs. With a root the child sees /proc inside it (the
 // sanitizers read it, whether the child enters the root itself (enter) or the installer
@@ -99,7 +107,6 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         dup2(inPipe[0], 0);
         dup2(fileno(out), 1);
         dup2(fileno(err), 2);
-        close(inPipe[1]);
         if (!gainRoot())
             _exit(126);
         std::string proc = root + "/proc";
@@ -109,17 +116,14 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         }
         if (enter && !changeRoot(root))
             _exit(126);
-        for (const std::string& entry : env) {
-            // Not passed on: the child's address space is limited to that many bytes.
-            if (entry.rfind(AddressSpaceLimit, 0) == 0) {
-                rlim_t bytes = strtoull(entry.c_str() + strlen(AddressSpaceLimit), nullptr, 10);
-                struct rlimit limit = {bytes, bytes};
-                setrlimit(RLIMIT_AS, &limit);
-            } else {
-                putenv(strdup(entry.c_str()));
-            }
+        if (rlim_t bytes = envNumber(env, AddressSpaceLimit)) {
+            struct rlimit limit = {bytes, bytes};
+            setrlimit(RLIMIT_AS, &limit);
         }
         std::vector<char*> args;
+        for (const std::string& entry : env)
+            if (entry.rfind(AddressSpaceLimit, 0) != 0)
+                putenv(strdup(entry.c_str()));
         for (std::string& arg : argv)
             args.push_back(arg.data());
         args.push_back(nullptr);
@@ -127,24 +131,15 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         _exit(127);
     }
     close(inPipe[0]);
-    unsigned pause = 0;
-    int signalAtPause = 0;
-    for (const std::string& entry : env) {
-        if (entry.rfind(InputPause, 0) == 0)
-            pause = unsigned(atoi(entry.c_str() + strlen(InputPause)));
-        if (entry.rfind(SignalAtPause, 0) == 0)
-            signalAtPause = atoi(entry.c_str() + strlen(SignalAtPause));
-    }
-    for (ssize_t n, done = 0; done < ssize_t(input.size()); done += n) {
-        size_t end = pause && done < ssize_t(input.size() / 2) ? input.size() / 2 : input.size();
-        if ((n = write(inPipe[1], input.data() + done, end - done)) <= 0)
-            break;
-        if (pause && size_t(done + n) == input.size() / 2) {
-            usleep(pause * 1000);
-            if (signalAtPause && kill(pid, signalAtPause) == 0)
-                break;
-        }
-    }
+    size_t pause = envNumber(env, "PAUSE_INPUT_MS="), half = pause ? input.size() / 2 : 0;
+    int signalAtPause = int(envNumber(env, "SIGNAL_AT_PAUSE="));
+    ssize_t written = write(inPipe[1], input.data(), half);
+    if (pause && written >= 0)
+        usleep(useconds_t(pause * 1000));
+    if (signalAtPause)
+        kill(pid, signalAtPause);
+    else
+        written = write(inPipe[1], input.data() + half, input.size() - half);
     close(inPipe[1]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -219,8 +214,7 @@ void DeviceRoot::makeDir(const std::string& relative) const {
 
 void DeviceRoot::writeFile(const std::string& relative, const std::string& content,
                            unsigned mode) const {
-    std::error_code ignored;
-    fs::create_directories(fs::path(path(relative)).parent_path(), ignored);
+    makeDir(fs::path(relative).parent_path());
     putFile(path(relative), content, mode);
 }
 
@@ -260,34 +254,30 @@ RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std:
     return runProcess(programCommand(INSTALLER_BINARY, all), input, env, rootPath);
 }
 
-// Copies the installer into the root with what it needs to start there: the emulator of
-// a cross build, else the shared libraries that ldd names, the dynamic loader as ld.so.
-void DeviceRoot::installBinaryInside() const {
-    std::string dir = path(InsideDir) + "/";
-    if (pathPresent(dir + "installer"))
-        return;
-    makeDir(InsideDir);
-    putFile(dir + "installer", fileText(INSTALLER_BINARY), 0755);
-    std::vector<std::string> needed =
-        Emulator.empty() ? splitWords(runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}).out)
-                         : std::vector<std::string>{Emulator[0]};
-    for (const std::string& file : needed) {
-        bool loader = file.find("/ld-linux") != std::string::npos;
-        if (file[0] == '/')
-            putFile(dir + (loader ? "ld.so" : fs::path(file).filename().string()), fileText(file),
-                    0755);
-    }
-}
-
+// Copies the installer into the root, once, with what it needs to start there: the
+// emulator of a cross build, else the shared libraries that ldd names, the dynamic loader
+// as ld.so. Runs it there.
 RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std::string& input,
                                 const std::vector<std::string>& env) const {
-    installBinaryInside();
-    std::string inside = "/" + InsideDir + "/";
+    const std::string dir = path(InsideDir) + "/", inside = "/" + InsideDir + "/";
+    if (!pathPresent(dir + "installer")) {
+        makeDir(InsideDir);
+        putFile(dir + "installer", fileText(INSTALLER_BINARY), 0755);
+        for (const std::string& file :
+             Emulator.empty()
+                 ? splitWords(runProcess({"/usr/bin/ldd", INSTALLER_BINARY}, "", {}).out)
+                 : std::vector<std::string>{Emulator[0]}) {
+            bool loader = file.find("/ld-linux") != std::string::npos;
+            if (file[0] == '/')
+                putFile(dir + (loader ? "ld.so" : fs::path(file).filename().string()),
+                        fileText(file), 0755);
+        }
+    }
     std::vector<std::string> argv = {inside + "installer"};
     if (!Emulator.empty()) {
         argv.insert(argv.begin(), Emulator.begin() + 1, Emulator.end());
         argv.insert(argv.begin(), inside + fs::path(Emulator[0]).filename().string());
-    } else if (exists(InsideDir + "/ld.so")) {
+    } else if (pathPresent(dir + "ld.so")) {
         argv.insert(argv.begin(), {inside + "ld.so", "--library-path", inside});
     }
     argv.insert(argv.end(), args.begin(), args.end());

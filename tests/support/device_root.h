@@ -7,20 +7,15 @@
 #include <string>
 #include <vector>
 
-// An env entry "RLIMIT_AS=<bytes>" given to a run limits the child's address space
-// instead of entering its environment.
+// Env entries of a run that are no part of the child's environment: "RLIMIT_AS=<bytes>"
+// limits its address space; "PAUSE_INPUT_MS=<ms>" makes its input arrive in two halves
+// with that pause between them (this one the child sees too, where it does nothing), and
+// "SIGNAL_AT_PAUSE=<number>" sends it that signal at the pause instead of the rest.
 constexpr char AddressSpaceLimit[] = "RLIMIT_AS=";
-// An env entry "PAUSE_INPUT_MS=<ms>" makes the run's input arrive in two halves with that
-// pause between them (the child sees it in its environment, where it does nothing).
-constexpr char InputPause[] = "PAUSE_INPUT_MS=";
-// With "SIGNAL_AT_PAUSE=<number>" as well, the child gets that signal at the end of the
-// pause instead of the rest of its input.
-constexpr char SignalAtPause[] = "SIGNAL_AT_PAUSE=";
 
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 class DeviceRoot {
@@ -34,7 +29,6 @@ class DeviceRoot {
     const std::string& root() const { return rootPath; }
     // root + "/" + relative path (a leading "/" of relative is allowed).
     std::string path(const std::string& relative) const;
-
     void makeDir(const std::string& relative) const;
     // Writes a file, making its parent directories.
     void writeFile(const std::string& relative, const std::string& content,
@@ -43,7 +37,6 @@ class DeviceRoot {
     bool exists(const std::string& relative) const;
     // The target of a link, "" when relative is no link.
     std::string linkTarget(const std::string& relative) const;
-
     // Every path under the root (relative, directories ending in "/") mapped to its
     // content ("-> target" for links), less what runInside copies in.
     std::map<std::string, std::string> snapshot() const;
@@ -58,8 +51,6 @@ class DeviceRoot {
                         const std::vector<std::string>& env = {}) const;
 
   private:
-    void installBinaryInside() const;
-
     std::string rootPath;
 };
 
@@ -75,15 +66,13 @@ RunResult runBuiltProgram(const std::string& binary, const std::vector<std::stri
 
 // A tmpfs mounted for one test at dir (relative to the root) with options ("size=64k").
 struct TestMount {
-    std::string dir;
-    std::string options;
+    std::string dir, options;
 };
 
 // As runInRoot, in a private mount namespace in which a tmpfs is mounted at each dir of
 // mounts (in order, so a mount can lie inside an earlier one) before entering the root.
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                          const std::function<void()>& body);
-
 // As runInRootWithMounts, but body runs without changing root: the DeviceRoot's own
 // operations and the installer runs it starts see the file systems mounted in it.
 bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts,

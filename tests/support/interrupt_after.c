@@ -1,13 +1,14 @@
 /* Test support, preloaded into the installer (LD_PRELOAD): counts the calls that change
- * the file system and ends the process at the N-th one, as a crash or a power cut would,
- * N taken from INTERRUPT_AFTER_CALLS. With FAIL_RENAMES_TO set, a rename onto a path that
- * ends with that text fails with EIO instead, as a failing flash would make it. At the N-th call
- * nothing is done, except that a write of more than one byte writes its first half, so that a file
- * is left cut short. Without N (or with 0) the process runs to its end and then reports on standard
- * error "mutating calls: COUNT". Only calls through the C library's exported functions are seen,
- * which is how the installer and the C++ library reach the file system. */
-/* Each of open and open64 (and the others) is wrapped on its own, so the headers must
- * not turn one name into the other. */
+ * the file system and ends the process (status 99) at the N-th one, as a crash or a power
+ * cut would, N taken from INTERRUPT_AFTER_CALLS. That call does nothing, except that a
+ * write of more than one byte writes its first half, so that a file is left cut short.
+ * Without N (or with 0) the process runs to its end and then reports on standard error
+ * "mutating calls: COUNT". With FAIL_RENAMES_TO set, a rename onto a path that ends with
+ * that text fails with EIO instead, as a failing flash would make it. Only calls through
+ * the C library's exported functions are seen, which is how the installer and the C++
+ * library reach the file system. */
+/* open and open64 (and the others) are each wrapped: the headers must not turn one name
+ * into the other. */
 #undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -22,11 +23,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-/* The exit status of an interrupted process, for the test to tell it from a normal end. */
 #define INTERRUPTED_STATUS 99
 
-static long limit;
-static long count;
+static long limit, count;
 
 static void __attribute__((constructor)) readLimit(void) {
     const char* value = getenv("INTERRUPT_AFTER_CALLS");
@@ -34,44 +33,36 @@ static void __attribute__((constructor)) readLimit(void) {
 }
 
 static void __attribute__((destructor)) reportCount(void) {
-    if (limit > 0)
-        return;
     char line[64];
     int n = snprintf(line, sizeof line, "mutating calls: %ld\n", count);
-    /* Straight to the kernel: this write is not one of the counted calls. */
-    syscall(SYS_write, 2, line, (size_t)n);
-}
-
-/* True when this call is the one at which the process ends. */
-static int reached(void) {
-    ++count;
-    return limit > 0 && count == limit;
-}
-
-static void interrupt(void) {
-    _exit(INTERRUPTED_STATUS);
+    if (limit <= 0) /* straight to the kernel: this write is not one of the counted calls */
+        syscall(SYS_write, 2, line, (size_t)n);
 }
 
 static void* real(const char* name) {
     void* function = dlsym(RTLD_NEXT, name);
     if (function == NULL)
-        interrupt();
+        _exit(INTERRUPTED_STATUS);
     return function;
 }
 
-static int opensForWriting(int flags) {
-    return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
+/* Counts a call; at the limit-th ends the process, having written the first half of the
+ * size bytes of data to fd when there are more than one. */
+static void step(int fd, const void* data, size_t size) {
+    if (++count != limit || limit <= 0)
+        return;
+    if (size > 1)
+        ((ssize_t(*)(int, const void*, size_t))real("write"))(fd, data, size / 2);
+    _exit(INTERRUPTED_STATUS);
 }
 
-static int modeWrites(const char* mode) {
-    return strpbrk(mode, "wa+") != NULL;
-}
-
-#define STEP()           \
-    do {                 \
-        if (reached())   \
-            interrupt(); \
-    } while (0)
+/* TYPE NAME PARAMS, counted when COUNTED holds, calls the real NAME with ARGS. */
+#define WRAP(type, name, params, args, counted)   \
+    type name params {                            \
+        if (counted)                              \
+            step(-1, NULL, 0);                    \
+        return ((type(*) params)real(#name))args; \
+    }
 
 static int failsRenameTo(const char* to) {
     const char* ending = getenv("FAIL_RENAMES_TO");
@@ -80,7 +71,7 @@ static int failsRenameTo(const char* to) {
 }
 
 int rename(const char* from, const char* to) {
-    STEP();
+    step(-1, NULL, 0);
     if (failsRenameTo(to)) {
         errno = EIO;
         return -1;
@@ -88,163 +79,54 @@ int rename(const char* from, const char* to) {
     return ((int (*)(const char*, const char*))real("rename"))(from, to);
 }
 
-int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    STEP();
-    return ((int (*)(int, const char*, int, const char*))real("renameat"))(fromDir, from, toDir,
-                                                                           to);
-}
+WRAP(int, renameat, (int fd, const char* from, int toFd, const char* to), (fd, from, toFd, to), 1)
+WRAP(int, renameat2, (int fd, const char* from, int toFd, const char* to, unsigned flags),
+     (fd, from, toFd, to, flags), 1)
+WRAP(int, unlink, (const char* path), (path), 1)
+WRAP(int, unlinkat, (int dir, const char* path, int flags), (dir, path, flags), 1)
+WRAP(int, rmdir, (const char* path), (path), 1)
+WRAP(int, symlink, (const char* target, const char* path), (target, path), 1)
+WRAP(int, symlinkat, (const char* target, int dir, const char* path), (target, dir, path), 1)
+WRAP(int, link, (const char* from, const char* to), (from, to), 1)
+WRAP(int, mkdir, (const char* path, mode_t mode), (path, mode), 1)
+WRAP(int, mkdirat, (int dir, const char* path, mode_t mode), (dir, path, mode), 1)
+WRAP(int, chmod, (const char* path, mode_t mode), (path, mode), 1)
+WRAP(int, fchmod, (int fd, mode_t mode), (fd, mode), 1)
+WRAP(int, ftruncate, (int fd, off_t length), (fd, length), 1)
+WRAP(int, creat, (const char* path, mode_t mode), (path, mode), 1)
+WRAP(int, mkstemp, (char* pattern), (pattern), 1)
+WRAP(int, mkstemp64, (char* pattern), (pattern), 1)
+WRAP(int, mkostemp, (char* pattern, int flags), (pattern, flags), 1)
+WRAP(int, mkostemp64, (char* pattern, int flags), (pattern, flags), 1)
+WRAP(ssize_t, pwrite, (int fd, const void* data, size_t size, off_t at), (fd, data, size, at), 1)
+WRAP(FILE*, fopen, (const char* path, const char* mode), (path, mode), strpbrk(mode, "wa+"))
+WRAP(FILE*, fopen64, (const char* path, const char* mode), (path, mode), strpbrk(mode, "wa+"))
 
-int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    STEP();
-    return ((int (*)(int, const char*, int, const char*, unsigned))real("renameat2"))(
-        fromDir, from, toDir, to, flags);
-}
-
-int unlink(const char* path) {
-    STEP();
-    return ((int (*)(const char*))real("unlink"))(path);
-}
-
-int unlinkat(int dir, const char* path, int flags) {
-    STEP();
-    return ((int (*)(int, const char*, int))real("unlinkat"))(dir, path, flags);
-}
-
-int rmdir(const char* path) {
-    STEP();
-    return ((int (*)(const char*))real("rmdir"))(path);
-}
-
-int symlink(const char* target, const char* path) {
-    STEP();
-    return ((int (*)(const char*, const char*))real("symlink"))(target, path);
-}
-
-int symlinkat(const char* target, int dir, const char* path) {
-    STEP();
-    return ((int (*)(const char*, int, const char*))real("symlinkat"))(target, dir, path);
-}
-
-int link(const char* from, const char* to) {
-    STEP();
-    return ((int (*)(const char*, const char*))real("link"))(from, to);
-}
-
-int mkdir(const char* path, mode_t mode) {
-    STEP();
-    return ((int (*)(const char*, mode_t))real("mkdir"))(path, mode);
-}
-
-int mkdirat(int dir, const char* path, mode_t mode) {
-    STEP();
-    return ((int (*)(int, const char*, mode_t))real("mkdirat"))(dir, path, mode);
-}
-
-int chmod(const char* path, mode_t mode) {
-    STEP();
-    return ((int (*)(const char*, mode_t))real("chmod"))(path, mode);
-}
-
-int fchmod(int fd, mode_t mode) {
-    STEP();
-    return ((int (*)(int, mode_t))real("fchmod"))(fd, mode);
-}
-
-int ftruncate(int fd, off_t length) {
-    STEP();
-    return ((int (*)(int, off_t))real("ftruncate"))(fd, length);
-}
-
-static mode_t modeArgument(int flags, va_list args) {
-    return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
-}
-
-#define OPEN_WRAPPER(name)                                                          \
-    int name(const char* path, int flags, ...) {                                    \
-        va_list args;                                                               \
-        va_start(args, flags);                                                      \
-        mode_t mode = modeArgument(flags, args);                                    \
-        va_end(args);                                                               \
-        if (opensForWriting(flags))                                                 \
-            STEP();                                                                 \
-        return ((int (*)(const char*, int, mode_t))real(#name))(path, flags, mode); \
+/* The mode argument is there only when a file may be made. */
+#define WRITING (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)
+#define OPEN(name, params, types, args)                                           \
+    int name params {                                                             \
+        va_list rest;                                                             \
+        va_start(rest, flags);                                                    \
+        mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(rest, mode_t) : 0; \
+        va_end(rest);                                                             \
+        if (flags & WRITING)                                                      \
+            step(-1, NULL, 0);                                                    \
+        return ((int(*) types)real(#name))args;                                   \
     }
-
-#define OPENAT_WRAPPER(name)                                                                  \
-    int name(int dir, const char* path, int flags, ...) {                                     \
-        va_list args;                                                                         \
-        va_start(args, flags);                                                                \
-        mode_t mode = modeArgument(flags, args);                                              \
-        va_end(args);                                                                         \
-        if (opensForWriting(flags))                                                           \
-            STEP();                                                                           \
-        return ((int (*)(int, const char*, int, mode_t))real(#name))(dir, path, flags, mode); \
-    }
-
-OPEN_WRAPPER(open)
-OPEN_WRAPPER(open64)
-OPENAT_WRAPPER(openat)
-OPENAT_WRAPPER(openat64)
-
-int creat(const char* path, mode_t mode) {
-    STEP();
-    return ((int (*)(const char*, mode_t))real("creat"))(path, mode);
-}
-
-FILE* fopen(const char* path, const char* mode) {
-    if (modeWrites(mode))
-        STEP();
-    return ((FILE * (*)(const char*, const char*)) real("fopen"))(path, mode);
-}
-
-FILE* fopen64(const char* path, const char* mode) {
-    if (modeWrites(mode))
-        STEP();
-    return ((FILE * (*)(const char*, const char*)) real("fopen64"))(path, mode);
-}
-
-int mkstemp(char* pattern) {
-    STEP();
-    return ((int (*)(char*))real("mkstemp"))(pattern);
-}
-
-int mkstemp64(char* pattern) {
-    STEP();
-    return ((int (*)(char*))real("mkstemp64"))(pattern);
-}
-
-int mkostemp(char* pattern, int flags) {
-    STEP();
-    return ((int (*)(char*, int))real("mkostemp"))(pattern, flags);
-}
-
-int mkostemp64(char* pattern, int flags) {
-    STEP();
-    return ((int (*)(char*, int))real("mkostemp64"))(pattern, flags);
-}
+OPEN(open, (const char* path, int flags, ...), (const char*, int, mode_t), (path, flags, mode))
+OPEN(open64, (const char* path, int flags, ...), (const char*, int, mode_t), (path, flags, mode))
+OPEN(openat, (int dir, const char* path, int flags, ...), (int, const char*, int, mode_t),
+     (dir, path, flags, mode))
+OPEN(openat64, (int dir, const char* path, int flags, ...), (int, const char*, int, mode_t),
+     (dir, path, flags, mode))
 
 ssize_t write(int fd, const void* data, size_t size) {
-    ssize_t (*realWrite)(int, const void*, size_t) = real("write");
-    if (reached()) {
-        if (size > 1)
-            realWrite(fd, data, size / 2);
-        interrupt();
-    }
-    return realWrite(fd, data, size);
+    step(fd, data, size);
+    return ((ssize_t(*)(int, const void*, size_t))real("write"))(fd, data, size);
 }
 
-ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
-    STEP();
-    return ((ssize_t(*)(int, const void*, size_t, off_t))real("pwrite"))(fd, data, size, offset);
-}
-
-ssize_t writev(int fd, const struct iovec* parts, int count) {
-    ssize_t (*realWritev)(int, const struct iovec*, int) = real("writev");
-    if (reached()) {
-        if (count > 0 && parts[0].iov_len > 1)
-            ((ssize_t(*)(int, const void*, size_t))real("write"))(fd, parts[0].iov_base,
-                                                                  parts[0].iov_len / 2);
-        interrupt();
-    }
-    return realWritev(fd, parts, count);
+ssize_t writev(int fd, const struct iovec* parts, int n) {
+    step(fd, n > 0 ? parts[0].iov_base : NULL, n > 0 ? parts[0].iov_len : 0);
+    return ((ssize_t(*)(int, const struct iovec*, int))real("writev"))(fd, parts, n);
 }

@@ -6,8 +6,12 @@
 #include <sstream>
 
 #include "pkgfile/signature.h"
-#include "pkgwriter/bundle_writer.h"
 #include "support/files.h"
+
+#ifndef INTERRUPT_LIBRARY
+#define INTERRUPT_LIBRARY ""
+#endif
+const std::string InterruptLibrary = INTERRUPT_LIBRARY;
 
 const Signer& developmentSigner() {
     static Signer signer;
@@ -43,23 +47,20 @@ std::string packageFile(const PackageSpec& spec) {
     return file;
 }
 
+std::string simplePackage(const std::string& name, Version version) {
+    return packageFile(spec(name, version, {{"bin/" + name, name}}));
+}
+
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
                          const std::vector<Dependency>& blocked, const std::string& image) {
-    // As the bundle writer lays it out, with an image part when one is given.
-    PackageWriter writer;
-    writer.part(PartDigestSelector, DigestSelectorData);
-    writer.header(bundle, PartBundleHeader);
-    if (!image.empty())
-        writer.part(PartImage, image);
-    if (!blocked.empty())
-        writer.list(PartBlockList, blocked);
-    for (const std::string& file : members) {
-        BundleMember taken;
-        std::string error;
-        EXPECT_TRUE(takeMember(file, taken, error)) << error;
-        writer.raw(taken.parts);
-    }
-    return writer.bytes();
+    std::vector<BundleMember> taken(members.size());
+    std::string file, error;
+    for (size_t i = 0; i < members.size(); ++i)
+        EXPECT_TRUE(takeMember(members[i], taken[i], error)) << error;
+    Package header(bundle.name, bundle.version, bundle.buildTime);
+    header.keepImage = !image.empty();
+    EXPECT_TRUE(buildBundle(file, header, blocked, taken, PackageMagic, error, image)) << error;
+    return file;
 }
 
 std::string partBytes(uint16_t type, const std::string& data) {
@@ -69,6 +70,18 @@ std::string partBytes(uint16_t type, const std::string& data) {
 std::string appended(std::string file, const std::string& bytes) {
     file += bytes;
     return file.substr(0, 4) + le32(uint32_t(file.size() - 8)) + file.substr(8);
+}
+
+std::vector<PartLocation> partsOf(const std::string& file) {
+    std::vector<PartLocation> parts;
+    std::string error;
+    EXPECT_TRUE(listParts(file, parts, error)) << error;
+    return parts;
+}
+
+std::string flipped(std::string bytes, size_t offset) {
+    bytes[offset] = char(bytes[offset] ^ 1);
+    return bytes;
 }
 
 bool developmentKeysBuiltIn() {
@@ -99,7 +112,7 @@ std::vector<std::string> messageLines(const std::string& out) {
     std::vector<std::string> lines;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {
-        size_t shown = line.rfind("\x1b[?25h");
+        size_t shown = line.rfind("\x1b[?25h");  // the status line ends with its cursor shown
         if (shown != std::string::npos)
             line.erase(0, shown + 6);
         if (!line.empty())
@@ -108,23 +121,7 @@ std::vector<std::string> messageLines(const std::string& out) {
     return lines;
 }
 
-std::string simplePackage(const std::string& name, Version version) {
-    return packageFile(spec(name, version, {{"bin/" + name, name}}));
-}
-
 std::string lastMessage(const RunResult& result) {
     std::vector<std::string> lines = messageLines(result.out);
     return lines.empty() ? "" : lines.back();
-}
-
-std::vector<PartLocation> partsOf(const std::string& file) {
-    std::vector<PartLocation> parts;
-    std::string error;
-    EXPECT_TRUE(listParts(file, parts, error)) << error;
-    return parts;
-}
-
-std::string flipped(std::string bytes, size_t offset) {
-    bytes[offset] = char(bytes[offset] ^ 1);
-    return bytes;
 }

@@ -32,7 +32,8 @@ PackageSpec spec(const std::string& name = "pkg", Version version = version7(10)
                  const std::vector<FileEntry>& files = {}, uint32_t flags = 0);
 // The package file of spec, signed with the development keys (SHA-256 digest).
 std::string packageFile(const PackageSpec& spec);
-
+// A signed package of the given name with one file, bin/<name>, holding its name.
+std::string simplePackage(const std::string& name, Version version = version7(10));
 // A bundle of the given signed package files, with list part 20 when blocked is not empty
 // and an image part (the bundle keeps its image) when image is not empty.
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
@@ -42,12 +43,22 @@ std::string signedBundle(const Package& bundle, const std::vector<std::string>& 
 std::string partBytes(uint16_t type, const std::string& data);
 // file with bytes appended and its header's length field made to match.
 std::string appended(std::string file, const std::string& bytes);
+// The parts of a package or bundle file, in order (a test failure when it can't be read).
+std::vector<PartLocation> partsOf(const std::string& file);
+// bytes with the lowest bit of the byte at offset flipped.
+std::string flipped(std::string bytes, size_t offset);
 
 // True when the build accepts the development keys.
 bool developmentKeysBuiltIn();
 #define REQUIRE_DEVELOPMENT_KEYS() \
     if (!developmentKeysBuiltIn()) \
     GTEST_SKIP() << "this build has its own public keys"
+// The library that ends a run at its N-th change of the file system (interrupt_after.c),
+// "" in a build that can't preload it.
+extern const std::string InterruptLibrary;
+#define REQUIRE_INTERRUPT_LIBRARY() \
+    if (InterruptLibrary.empty())   \
+    GTEST_SKIP() << "only a native build without sanitizers can preload the library"
 
 // The device root as snapshot() gives it, less /flash/postlog (which every run that
 // printed something may write).
@@ -60,11 +71,5 @@ RunResult installFromStdin(const DeviceRoot& root, const std::string& file,
                            const std::vector<std::string>& env = {});
 // The message lines of console output, without the status line's rewrites.
 std::vector<std::string> messageLines(const std::string& out);
-// A signed package of the given name with one file, bin/<name>, holding its name.
-std::string simplePackage(const std::string& name, Version version = version7(10));
 // The last message line of a run, "" when there is none.
 std::string lastMessage(const RunResult& result);
-// The parts of a package or bundle file, in order (a test failure when it can't be read).
-std::vector<PartLocation> partsOf(const std::string& file);
-// bytes with the lowest bit of the byte at offset flipped.
-std::string flipped(std::string bytes, size_t offset);
