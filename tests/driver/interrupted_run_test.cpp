@@ -67,12 +67,14 @@ struct Run {
     bool inside = false;
 };
 
-// The run with the interruption library preloaded: ended at its limit-th change of the
-// file system, or, with limit 0, counting them.
+// The run with the interruption library preloaded, when there is one: ended at its
+// limit-th change of the file system, or, with limit 0, counting them.
 RunResult perform(const DeviceRoot& root, const Run& run, int limit) {
     std::vector<std::string> env = run.env;
-    env.push_back("LD_PRELOAD=" + (run.inside ? PreloadInside : InterruptLibrary));
-    env.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
+    if (!InterruptLibrary.empty()) {
+        env.push_back("LD_PRELOAD=" + (run.inside ? PreloadInside : InterruptLibrary));
+        env.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
+    }
     return run.inside ? root.runInside(run.args, run.input, env)
                       : root.runOnRoot(run.args, run.input, env);
 }
@@ -103,15 +105,18 @@ Outcome nextStart(const DeviceRoot& root) {
     return {deviceTree(root), table};
 }
 
-// Cuts the run at each of its changes: the next start leaves the device as it was before
-// the run (only while no journal was on flash) or as the whole run leaves it. Then, for
-// the first, a middle and the last cut that left a journal, cuts the finishing start at
-// each of its own changes.
-void expectEveryCutFinished(const DeviceRoot& root, const Run& run) {
-    REQUIRE_INTERRUPT_LIBRARY();
+// Runs run whole, and check looks at what it showed and left. Then cuts the run at each
+// of its changes: the next start leaves the device as it was before the run (only while
+// no journal was on flash) or as the whole run leaves it. Then, for the first, a middle
+// and the last cut that left a journal, cuts the finishing start at each of its own
+// changes.
+void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
+                            const std::function<void(const RunResult&)>& check) {
     DeviceRoot store;
-    root.makeDir(".test-bin");
-    fs::copy_file(InterruptLibrary, root.path(PreloadInside), fs::copy_options::skip_existing);
+    if (!InterruptLibrary.empty()) {
+        root.makeDir(".test-bin");
+        fs::copy_file(InterruptLibrary, root.path(PreloadInside), fs::copy_options::skip_existing);
+    }
     copyDevice(root.root(), store.path("before"));
     Outcome before = nextStart(root);
     // The post-install log is the old one or the whole new one (whose lines come in the
@@ -119,11 +124,13 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run) {
     std::string oldLog = root.readFile("flash/postlog");
     RunResult whole = perform(root, run, 0);
     ASSERT_EQ(whole.status, 0) << whole.out << whole.err;
-    int calls = callsOf(whole);
     std::string newLog = root.readFile("flash/postlog");
     Outcome after = nextStart(root);
-    ASSERT_GT(calls, 0) << whole.err;
     ASSERT_FALSE(after == before);
+    check(whole);
+    REQUIRE_INTERRUPT_LIBRARY();
+    int calls = callsOf(whole);
+    ASSERT_GT(calls, 0) << whole.err;
 
     std::vector<int> journaled;
     for (int call = 1; call <= calls && !::testing::Test::HasFailure(); ++call) {
@@ -165,18 +172,22 @@ std::string package(const char* name, Version version, uint32_t flags,
 }
 
 // Installed: webtool, dns and legacy described by meta files, and the system package
-// whose stored file is the boot image. Waiting in the download directory: webtool (files
-// replaced, added, dropped, one empty), dns (one file unchanged), system (a boot image of
-// several copy blocks) and vpn, new, keeping its image. legacy is scheduled for
+// whose stored file is the boot image; a post-install log whose last line was cut short.
+// Waiting in the download directory: webtool (files replaced, added, dropped, one empty),
+// dns (one file unchanged), system (a boot image of several copy blocks) and vpn, new,
+// keeping its image, beside a file that is no package file; in /flash/rw/pckg/, which
+// is not searched while the download directory offers files, f. legacy is scheduled for
 // uninstalling. /ram and /rw are file systems of their own, so that files cross into
-// /flash by copy: body runs with them.
-bool withUpgradeOffered(const DeviceRoot& root, const std::function<void()>& body) {
+// /flash by copy: body runs with them, given the files offered by package name.
+bool withUpgradeOffered(
+    const DeviceRoot& root,
+    const std::function<void(const std::map<std::string, std::string>&)>& body) {
     const std::pair<const char*, std::vector<const char*>> installed[] = {
         {"webtool", {"bin/webtool", "etc/webtool.conf", "share/webtool/old-doc"}},
         {"dns", {"bin/dns", "lib/libdns.so"}},
         {"legacy", {"bin/legacy", "share/legacy/data"}},
     };
-    const std::string db = "flash/var/pdb/", download = "rw/pckg/.download/";
+    const std::string db = "flash/var/pdb/";
     for (const auto& [name, files] : installed) {
         root.writeFile(db + name + "/version", std::to_string(Old) + " 1600000000\n");
         root.writeFile(db + name + "/deps", "");
@@ -191,25 +202,43 @@ bool withUpgradeOffered(const DeviceRoot& root, const std::function<void()>& bod
     root.writeFile("flash/bootimage", package("system", Old, FlagBootImage, {}, "old"));
     root.makeDir(db + "system");
     EXPECT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
+    root.writeFile("flash/postlog", "one\ntwo\ncut short");
+    root.writeFile("flash/rw/pckg/f.npk", simplePackage("f"));
     return runWithMounts(root.root(), {{"ram", "size=4m"}, {"rw", "size=4m"}}, [&] {
-        root.writeFile(download + "webtool.npk", package("webtool", Next, 0,
-                                                         {{"bin/webtool", "new webtool", 0100755},
-                                                          {"etc/webtool.conf", "new conf"},
-                                                          {"share/webtool/new-doc", "new doc"},
-                                                          {"etc/webtool.d/empty", ""}}));
-        root.writeFile(download + "dns.npk", package("dns", Next, 0,
-                                                     {{"bin/dns", "new dns", 0100755},
-                                                      {"lib/libdns.so", "old lib/libdns.so"}}));
-        root.writeFile(download + "vpn.npk",
-                       package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image"));
         std::string kernel;
         for (int i = 0; kernel.size() < 40000; ++i)
             kernel += "kernel block " + std::to_string(i) + "\n";
-        root.writeFile(download + "system.npk",
-                       package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel));
+        const std::map<std::string, std::string> offered = {
+            {"webtool", package("webtool", Next, 0,
+                                {{"bin/webtool", "new webtool", 0100755},
+                                 {"etc/webtool.conf", "new conf"},
+                                 {"share/webtool/new-doc", "new doc"},
+                                 {"etc/webtool.d/empty", ""}})},
+            {"dns",
+             package("dns", Next, 0,
+                     {{"bin/dns", "new dns", 0100755}, {"lib/libdns.so", "old lib/libdns.so"}})},
+            {"vpn", package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image")},
+            {"system", package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel)},
+        };
+        for (const auto& [name, file] : offered)
+            root.writeFile("rw/pckg/.download/" + name + ".npk", file);
+        root.writeFile("rw/pckg/.download/notes.txt", simplePackage("notes"));
         root.writeFile("ram/pdb/legacy/schedule", "uninstall\n");
-        body();
+        body(offered);
     });
+}
+
+// What the upgrade leaves, whether run at once or saved and committed later.
+void expectUpgraded(const DeviceRoot& root, const std::map<std::string, std::string>& offered) {
+    EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"dns", "system", "vpn", "webtool"}));
+    EXPECT_EQ(root.readFile("flash/bin/webtool"), "new webtool");
+    EXPECT_EQ(root.readFile("flash/lib/libdns.so"), "old lib/libdns.so");
+    EXPECT_TRUE(root.exists("flash/etc/webtool.d/empty"));
+    for (const char* gone : {"flash/share/webtool/old-doc", "flash/bin/legacy", "flash/bin/f"})
+        EXPECT_FALSE(root.exists(gone)) << gone;
+    EXPECT_EQ(root.readFile("flash/var/pdb/vpn/image"), offered.at("vpn"));
+    EXPECT_EQ(root.readFile("flash/bootimage"), offered.at("system"));
+    EXPECT_EQ(root.linkTarget("flash/var/pdb/system/image"), "/flash/bootimage");
 }
 
 // A bundle "suite" kept as its stored image, with members of its own.
@@ -224,21 +253,43 @@ std::string suite(Version version,
 
 }  // namespace
 
+// The post-install log keeps the old lines that were whole, before the run's own.
 TEST(InterruptedRunTest, UpgradeRun) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    EXPECT_TRUE(withUpgradeOffered(root, [&] {
-        expectEveryCutFinished(root, {{}, "", {"bootimage="}});
+    EXPECT_TRUE(withUpgradeOffered(root, [&](const std::map<std::string, std::string>& offered) {
+        expectEveryCutFinished(root, {{}, "", {"bootimage="}}, [&](const RunResult&) {
+            expectUpgraded(root, offered);
+            const std::string log = root.readFile("flash/postlog");
+            EXPECT_EQ(log.substr(0, 18), "one\ntwo\ninstalled ");
+            EXPECT_EQ(sortedLines(log),
+                      (std::multiset<std::string>{"one", "two", "installed dns-7.16.1",
+                                                  "installed system-7.16.1", "installed vpn-7.16.1",
+                                                  "installed webtool-7.16.1"}));
+        });
     }));
 }
 
+// Saved quietly: nothing changes and nothing is logged until "--commit", which keeps the
+// saved manifest; a second "--commit" finds everything done.
 TEST(InterruptedRunTest, CommitOfSavedUpgrade) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    EXPECT_TRUE(withUpgradeOffered(root, [&] {
-        RunResult saved = root.runOnRoot({"--safe"}, "", {"bootimage="});
-        ASSERT_EQ(saved.status, 0) << saved.out << saved.err;
-        expectEveryCutFinished(root, {{"--commit"}, "", {}, true});
+    EXPECT_TRUE(withUpgradeOffered(root, [&](const std::map<std::string, std::string>& offered) {
+        RunResult saved = root.runOnRoot({"-q", "--safe"}, "", {"bootimage="});
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        EXPECT_EQ(saved.out, "");
+        EXPECT_EQ(root.readFile("flash/postlog"), "one\ntwo\n");
+        EXPECT_EQ(root.readFile("flash/bin/webtool"), "old bin/webtool");
+        const std::string manifest = root.readFile("ram/MANIFEST");
+        expectEveryCutFinished(root, {{"--commit"}, "", {}, true}, [&](const RunResult& whole) {
+            EXPECT_EQ(whole.out, "finishing install... |\b \n");
+            expectUpgraded(root, offered);
+            EXPECT_EQ(root.readFile("ram/MANIFEST"), manifest);
+            Tree done = deviceTree(root);
+            EXPECT_EQ(root.runInside({"--commit"}).status, 0);
+            EXPECT_EQ(deviceTree(root), done);
+        });
     }));
 }
 
@@ -246,10 +297,18 @@ TEST(InterruptedRunTest, BundleKeptAsImage) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
     ASSERT_EQ(installFromStdin(root, suite(Old, {{"a", "old a"}, {"b", "old b"}})).status, 0);
-    root.writeFile("rw/pckg/.download/suite.npk", suite(Next, {{"a", "new a"}, {"c", "new c"}}));
-    expectEveryCutFinished(root, {});
+    const std::string next = suite(Next, {{"a", "new a"}, {"c", "new c"}});
+    root.writeFile("rw/pckg/.download/suite.npk", next);
+    expectEveryCutFinished(root, {}, [&](const RunResult&) {
+        EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "c", "suite"}));
+        EXPECT_EQ(root.readFile("flash/var/pdb/suite/image"), next);
+        EXPECT_EQ(root.readFile("flash/bin/a"), "new a");
+        EXPECT_FALSE(root.exists("flash/bin/b"));
+    });
 }
 
+// The copy of the package read from standard input becomes its stored image; offered
+// again, the same file is passed over and its copy dropped.
 TEST(InterruptedRunTest, InstallFromStandardInput) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
@@ -257,13 +316,42 @@ TEST(InterruptedRunTest, InstallFromStandardInput) {
         {"bin/p", "old p", 0100755}, {"etc/p.conf", "old conf"}, {"share/p/old", "old"}};
     ASSERT_EQ(installFromStdin(root, package("p", Old, 0, old)).status, 0);
     const std::vector<FileEntry> next = {{"bin/p", "new p", 0100755}, {"share/p/new", "new"}};
-    expectEveryCutFinished(root, {{"-"}, package("p", Next, 0, next, "p image")});
+    const std::string file = package("p", Next, 0, next, "p image");
+    expectEveryCutFinished(root, {{"-"}, file}, [&](const RunResult&) {
+        EXPECT_EQ(root.readFile("flash/bin/p"), "new p");
+        EXPECT_FALSE(root.exists("flash/etc/p.conf"));
+        for (int time = 0; time < 2; ++time) {
+            EXPECT_EQ(root.readFile("flash/var/pdb/p/image"), file);
+            EXPECT_FALSE(root.exists("flash/var/pdb/image"));
+            EXPECT_EQ(installFromStdin(root, file).status, 0);
+        }
+    });
 }
 
+// Cleanup keeps system (installed from standard input as the boot image), quendle and
+// disk-drivers, bundles and what needs a system newer than 3.22.
 TEST(InterruptedRunTest, Cleanup) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
-    for (const char* name : {"system", "extra", "more"})
-        ASSERT_EQ(installFromStdin(root, simplePackage(name)).status, 0);
-    expectEveryCutFinished(root, {{"--cleanup"}});
+    const Version at322 = 0x03166600, rc4 = 0x03166304;
+    auto needing = [](const char* name, Version system) {
+        PackageSpec made = spec(name, version7(10), {{std::string("bin/") + name, name}});
+        made.deps = {entry("system", system)};
+        return packageFile(made);
+    };
+    const std::string system = package("system", Old, FlagBootImage, {}, "kernel");
+    ASSERT_EQ(installFromStdin(root, system, {}, {"bootimage="}).status, 0);
+    EXPECT_EQ(root.readFile("flash/bootimage"), system);
+    EXPECT_EQ(root.linkTarget("flash/var/pdb/system/image"), "/flash/bootimage");
+    for (const std::string& file :
+         {simplePackage("quendle"), simplePackage("disk-drivers"), simplePackage("plain"),
+          needing("newer", at322), needing("rc", rc4),
+          signedBundle(Package("bnd", version7(10), 100), {needing("m", at322)}, {}, "IMAGE")})
+        ASSERT_EQ(installFromStdin(root, file).status, 0);
+    EXPECT_FALSE(root.exists("flash/var/pdb/image"));
+    expectEveryCutFinished(root, {{"--cleanup"}}, [&](const RunResult&) {
+        EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"bnd", "disk-drivers", "m",
+                                                                 "newer", "quendle", "system"}));
+        EXPECT_FALSE(root.exists("flash/bin/plain"));
+    });
 }

@@ -1,7 +1,6 @@
-// The upgrade run end to end: where package files are looked for, the downgrade marker, a
-// refused file dropping the whole run, the post-install log and the cleanup.
-#include "driver/upgrade_run.h"
-
+// The upgrade run end to end: where package files are looked for, the downgrade marker
+// and a refused file dropping the whole run. (The interrupted-run tests check what a run
+// leaves, the post-install log and the cleanup.)
 #include <gtest/gtest.h>
 
 #include "support/packages.h"
@@ -89,37 +88,4 @@ TEST(UpgradeRunTest, DowngradeMarkerSetsTheFloor) {
         EXPECT_EQ(lastMessage(result), c.message);
         EXPECT_EQ(root.readFile("flash/var/pdb/p/version"), std::to_string(c.installed) + " 100\n");
     }
-}
-
-TEST(UpgradeRunTest, PostLogKeepsTheOldLinesBeforeTheRunsOwn) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    for (bool quiet : {false, true}) {
-        DeviceRoot root;
-        root.writeFile("flash/postlog", "one\ntwo\ncut short");
-        root.writeFile(Download + "p.npk", simplePackage("p"));
-        EXPECT_EQ(
-            root.runOnRoot(quiet ? std::vector<std::string>{"-q"} : std::vector<std::string>{})
-                .status,
-            0);
-        EXPECT_EQ(root.readFile("flash/postlog"),
-                  quiet ? "one\ntwo\n" : "one\ntwo\ninstalled p-7.10\n");
-    }
-}
-
-TEST(UpgradeRunTest, CleanupKeepsTheSystemBundlesAndNewEnoughDependents) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    const Version at322 = 0x03166600, rc4 = 0x03166304;
-    for (const std::string& file :
-         {simplePackage("system"), simplePackage("quendle"), simplePackage("disk-drivers"),
-          simplePackage("plain"), needing("newer", {entry("system", at322)}),
-          needing("rc", {entry("system", rc4)}),
-          signedBundle(Package("bnd", version7(10), 100), {needing("m", {entry("system", at322)})},
-                       {}, "IMAGE")})
-        ASSERT_EQ(installFromStdin(root, file).status, 0);
-    EXPECT_EQ(root.runOnRoot({"--cleanup"}).status, 0);
-    EXPECT_EQ(databaseNames(root),
-              (std::vector<std::string>{"bnd", "disk-drivers", "m", "newer", "quendle", "system"}));
-    EXPECT_FALSE(root.exists("flash/bin/plain"));
-    EXPECT_FALSE(root.exists("flash/bin/rc"));
 }
