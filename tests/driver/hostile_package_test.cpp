@@ -23,6 +23,7 @@ std::string notMadeFor(const std::string& arch) {
 }
 
 const std::string BrokenFile = std::string("ERROR: broken package ") + FileName;
+const std::string BrokenWebtool = broken("webtool-7.16.1"), BrokenSuite = broken("suite-7.16.1");
 // Whatever a file holds, the installer needs no more than this; the sanitizers' shadow
 // memory can't live with a limit.
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,12 +31,9 @@ const std::string SmallAddressSpace = "ASAN_OPTIONS=detect_leaks=0";
 #else
 const std::string SmallAddressSpace = std::string(AddressSpaceLimit) + std::to_string(64 << 20);
 #endif
-const std::string BrokenWebtool = broken("webtool-7.16.1");
-const std::string BrokenSuite = broken("suite-7.16.1");
 
 struct HostileFile {
-    std::string what;
-    std::string bytes;
+    std::string what, bytes;
     int status;  // of "installer -"
     // The messages allowed in the post-install log ("" for none) of "installer -" and of
     // the upgrade run, which ends with status 0.
@@ -287,30 +285,14 @@ TEST(HostilePackageTest, SignedFilesWithHostileContent) {
     std::string deep;
     while (deep.size() < 64000)
         deep += "d/";
-    for (const std::string& name : std::vector<std::string>{"../escape",
-                                                            "/../escape",
-                                                            "bin/../../escape",
-                                                            "bin/..",
-                                                            "..",
-                                                            "bin/a\nb",
-                                                            std::string("bin/a\0b", 7),
-                                                            "bin/",
-                                                            "",
-                                                            "/",
-                                                            "bin/.",
-                                                            "./bin",
-                                                            "bin//sh",
-                                                            ".",
-                                                            "//bin",
-                                                            "var/pdb/system/version",
-                                                            "/var/pdb",
-                                                            "bootimage",
-                                                            "postlog",
-                                                            "PCKGS_CHANGED",
-                                                            "UPGRADED",
-                                                            std::string(256, 's'),
-                                                            "bin/" + std::string(4090, 'l'),
-                                                            deep + "x"})
+    std::vector<std::string> names = {std::string("bin/a\0b", 7), "bin/a\nb", std::string(256, 's'),
+                                      "bin/" + std::string(4090, 'l'), deep + "x"};
+    for (const char* name :
+         {"../escape", "/../escape", "bin/../../escape", "bin/..", "..", "bin/", "", "/", "bin/.",
+          "./bin", "bin//sh", ".", "//bin", "var/pdb/system/version", "/var/pdb", "bootimage",
+          "postlog", "PCKGS_CHANGED", "UPGRADED"})
+        names.push_back(name);
+    for (const std::string& name : names)
         files.push_back(refused("entry named \"" + name.substr(0, 40) + "\"",
                                 webtool(packed({WebtoolFiles[0], {name, "hostile", 0100755}}))));
     // A folder stands where the entry would go: a rename could not replace it.

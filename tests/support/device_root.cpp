@@ -83,22 +83,21 @@ unsigned long long envNumber(const std::vector<std::string>& env, const std::str
     return 0;
 }
 
-// Runs the program (under the emulator of a cross build) with args and input on standard
-// input, capturing both outputs. With a root the child sees /proc inside it (the
-// sanitizers read it, whether the child enters the root itself (enter) or the installer
-// does with "-r"); a failure there only costs their options.
+// Runs argv[0] with the rest as its arguments and input on standard input, capturing both
+// outputs in files (so the child never waits for this process to read them). With a root
+// the child sees /proc inside it (the sanitizers read it, whether the child enters the
+// root itself (enter) or the installer does with "-r"); a failure there only costs their
+// options.
 RunResult runProcess(std::vector<std::string> argv, const std::string& input,
                      const std::vector<std::string>& env, const std::string& root = "",
                      bool enter = false) {
-    // The outputs go to files, so the child never waits for this process to read them.
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     int inPipe[2];
-    // Close-on-exec, so that a run started meanwhile from another thread does not keep
-    // this run's input open.
+    // Close-on-exec: a run started meanwhile from another thread must not keep this run's
+    // input open. A child that exits without reading all of its input must not kill the test.
     if (out == nullptr || err == nullptr || pipe2(inPipe, O_CLOEXEC) != 0)
         return {};
-    // A child that exits without reading all of its input must not kill the test.
     signal(SIGPIPE, SIG_IGN);
     fflush(nullptr);
     pid_t pid = fork();
@@ -107,9 +106,9 @@ RunResult runProcess(std::vector<std::string> argv, const std::string& input,
         dup2(inPipe[0], 0);
         dup2(fileno(out), 1);
         dup2(fileno(err), 2);
+        std::string proc = root + "/proc";
         if (!gainRoot())
             _exit(126);
-        std::string proc = root + "/proc";
         if (!root.empty() && privateMounts()) {
             mkdir(proc.c_str(), 0555);
             mount("/proc", proc.c_str(), nullptr, MS_BIND | MS_REC, nullptr);

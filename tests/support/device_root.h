@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-// Env entries of a run that are no part of the child's environment: "RLIMIT_AS=<bytes>"
-// limits its address space; "PAUSE_INPUT_MS=<ms>" makes its input arrive in two halves
-// with that pause between them (this one the child sees too, where it does nothing), and
-// "SIGNAL_AT_PAUSE=<number>" sends it that signal at the pause instead of the rest.
+// Env entries of a run that the child's environment does not get: "RLIMIT_AS=<bytes>"
+// limits its address space; "SIGNAL_AT_PAUSE=<number>" sends it that signal in place of
+// the second half of its input when "PAUSE_INPUT_MS=<ms>" (which it gets) splits the
+// input in two halves with that pause between them.
 constexpr char AddressSpaceLimit[] = "RLIMIT_AS=";
 
 struct RunResult {
@@ -58,7 +58,6 @@ class DeviceRoot {
 // GoogleTest assertions inside body count: the result is false when one failed or the
 // child died. Output of the child goes to this process's output.
 bool runInRoot(const std::string& root, const std::function<void()>& body);
-
 // Runs a program of the build (under the board's emulator in a cross build) with args,
 // input on standard input and env entries "NAME=value" added.
 RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
@@ -68,7 +67,6 @@ RunResult runBuiltProgram(const std::string& binary, const std::vector<std::stri
 struct TestMount {
     std::string dir, options;
 };
-
 // As runInRoot, in a private mount namespace in which a tmpfs is mounted at each dir of
 // mounts (in order, so a mount can lie inside an earlier one) before entering the root.
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
@@ -81,6 +79,5 @@ bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts
 // Runs body with file descriptor fd (1 or 2) sent to a temporary file and returns what
 // was written there. Flushes the C and C++ streams around body.
 std::string captureOutput(int fd, const std::function<void()>& body);
-
 // Path of a file of the source tree (for committed test data).
 std::string sourcePath(const std::string& relative);
