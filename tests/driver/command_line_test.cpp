@@ -50,16 +50,40 @@ TEST(CommandLineTest, ArgumentTableAndModePrecedence) {
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.err, c.err);
     }
-    // "--commit" and "--cancel" end the arguments and act on the saved manifest of the
-    // root they start in: "-r" before them changes nothing.
+}
+
+// "--commit" and "--cancel" end the arguments and act on the saved manifest of the root
+// they start in, whatever "-r" says. "--commit" refuses a manifest with a line the
+// installer could not have written, as a whole; "--cancel" deletes the manifest and the
+// temporary files it names, not the other sources of its moves.
+TEST(CommandLineTest, CommitAndCancelTakeTheSavedManifestOfTheirOwnRoot) {
+    DeviceRoot root;
     for (std::string dir : {"", "other/"}) {
-        root.writeFile(dir + "ram/MANIFEST", "U /flash/victim\n");
+        root.writeFile(dir + "ram/MANIFEST", "U /flash/victim\nU /etc/passwd\n");
         root.writeFile(dir + "flash/victim", "v");
     }
+    auto before = root.snapshot();
+    RunResult refused = root.runInside({"--commit"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out,
+              "ERROR: refused /ram/MANIFEST: line 2 is not one the installer writes: "
+              "U /etc/passwd\n");
+    EXPECT_EQ(root.snapshot(), before);
+    root.writeFile("ram/MANIFEST", "U /flash/victim\n");
     EXPECT_EQ(root.runInside({"-r", "/other", "--commit", "--bogus"}).out,
               "finishing install... \b \n");
     EXPECT_FALSE(root.exists("flash/victim"));
     EXPECT_TRUE(root.exists("other/flash/victim"));
+
+    root.writeFile("ram/MANIFEST",
+                   "M /flash/bin/x /flash/bin/.installer-AAAAAA\n"
+                   "M /flash/var/pdb/k/image /rw/pckg/.download/k.npk\n");
+    for (const char* file :
+         {"flash/bin/.installer-AAAAAA", "rw/pckg/.download/k.npk", "flash/var/pdb/.temporaries"})
+        root.writeFile(file, "");
     EXPECT_EQ(root.runInside({"--cancel", "--bogus"}).out, "");
-    EXPECT_FALSE(root.exists("ram/MANIFEST"));
+    for (const char* gone :
+         {"ram/MANIFEST", "flash/bin/.installer-AAAAAA", "flash/var/pdb/.temporaries"})
+        EXPECT_FALSE(root.exists(gone)) << gone;
+    EXPECT_TRUE(root.exists("rw/pckg/.download/k.npk"));
 }

@@ -2,7 +2,6 @@
 // the next start, which does nothing else ("--show"), must finish what the run had begun
 // to commit and leave no temporary file behind, so that every package is wholly old or
 // wholly new. A second cut at every change of that finishing must not alter the outcome.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,8 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <tuple>
 
+#include "support/files.h"
 #include "support/packages.h"
 
 namespace {
@@ -22,27 +21,17 @@ constexpr int InterruptedStatus = 99;  // the exit status the preloaded library 
 const std::string PreloadInside = "/.test-bin/libinterrupt_after.so";
 const Version Old = 0x07106600, Next = 0x07106601;  // 7.16 and 7.16.1
 
-// What a path holds: kind ('f', 'l', 'd'), permission bits, content or link target.
-using Entry = std::tuple<char, unsigned, std::string>;
-using Tree = std::map<std::string, Entry>;
+// What a path holds, as DeviceRoot::snapshot() shows it, and its permission bits.
+using Tree = std::map<std::string, std::pair<std::string, mode_t>>;
 
 // All a run may change but the post-install log and the marker of a run in progress.
 Tree deviceTree(const DeviceRoot& root) {
     Tree tree;
-    for (const char* top : {"flash", "ram", "rw"}) {
-        for (const auto& item : fs::recursive_directory_iterator(root.path(top))) {
-            std::string path = item.path().string().substr(root.root().size() + 1);
-            if (path == "flash/postlog" || path == "flash/var/pdb/.temporaries")
-                continue;
-            struct stat st;
-            lstat(item.path().c_str(), &st);
-            unsigned mode = st.st_mode & 07777;
-            if (S_ISLNK(st.st_mode))
-                tree[path] = {'l', 0, root.linkTarget(path)};
-            else
-                tree[path] = S_ISDIR(st.st_mode) ? Entry{'d', mode, ""}
-                                                 : Entry{'f', mode, root.readFile(path)};
-        }
+    for (const auto& [path, content] : root.snapshot()) {
+        std::string top = path.substr(0, path.find('/'));
+        if ((top == "flash" || top == "ram" || top == "rw") && path != "flash/postlog" &&
+            path != "flash/var/pdb/.temporaries")
+            tree[path] = {content, permissionsOf(root.path(path))};
     }
     return tree;
 }
@@ -58,25 +47,24 @@ void copyDevice(const std::string& from, const std::string& to) {
     }
 }
 
-// A run of the installer on the device: "--commit" acts on the current root, so it is
-// started inside it.
+// A run of the installer on the device.
 struct Run {
     std::vector<std::string> args;
     std::string input = "";
     std::vector<std::string> env = {};
-    bool inside = false;
 };
 
 // The run with the interruption library preloaded, when there is one: ended at its
 // limit-th change of the file system, or, with limit 0, counting them.
 RunResult perform(const DeviceRoot& root, const Run& run, int limit) {
+    bool inside = run.args == std::vector<std::string>{"--commit"};  // it acts on the current root
     std::vector<std::string> env = run.env;
     if (!InterruptLibrary.empty()) {
-        env.push_back("LD_PRELOAD=" + (run.inside ? PreloadInside : InterruptLibrary));
+        env.push_back("LD_PRELOAD=" + (inside ? PreloadInside : InterruptLibrary));
         env.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
     }
-    return run.inside ? root.runInside(run.args, run.input, env)
-                      : root.runOnRoot(run.args, run.input, env);
+    return inside ? root.runInside(run.args, run.input, env)
+                  : root.runOnRoot(run.args, run.input, env);
 }
 
 int callsOf(const RunResult& result) {
@@ -171,14 +159,14 @@ std::string package(const char* name, Version version, uint32_t flags,
     return packageFile(made);
 }
 
-// Installed: webtool, dns and legacy described by meta files, and the system package
-// whose stored file is the boot image; a post-install log whose last line was cut short.
-// Waiting in the download directory: webtool (files replaced, added, dropped, one empty),
-// dns (one file unchanged), system (a boot image of several copy blocks) and vpn, new,
-// keeping its image, beside a file that is no package file; in /flash/rw/pckg/, which
-// is not searched while the download directory offers files, f. legacy is scheduled for
-// uninstalling. /ram and /rw are file systems of their own, so that files cross into
-// /flash by copy: body runs with them, given the files offered by package name.
+// Installed: webtool, dns and legacy described by meta files, the system package whose
+// stored file is the boot image, a post-install log whose last line was cut short. In the
+// download directory: webtool (files replaced, added, dropped, one empty, names with a
+// blank and a backslash), dns (one file unchanged), system (a boot image of several copy
+// blocks), vpn, new, keeping its image, and a file that is no package file; in
+// /flash/rw/pckg/, not searched while the download directory offers files, f. legacy is
+// scheduled for uninstalling. /ram and /rw are file systems of their own, so that files
+// cross into /flash by copy: body runs with them, given the offered files by name.
 bool withUpgradeOffered(
     const DeviceRoot& root,
     const std::function<void(const std::map<std::string, std::string>&)>& body) {
@@ -213,7 +201,9 @@ bool withUpgradeOffered(
                                 {{"bin/webtool", "new webtool", 0100755},
                                  {"etc/webtool.conf", "new conf"},
                                  {"share/webtool/new-doc", "new doc"},
-                                 {"etc/webtool.d/empty", ""}})},
+                                 {"etc/webtool.d/empty", ""},
+                                 {"share/webtool/Unix Makefiles.rst", "blank"},
+                                 {"share/webtool/back\\slash", "backslash"}})},
             {"dns",
              package("dns", Next, 0,
                      {{"bin/dns", "new dns", 0100755}, {"lib/libdns.so", "old lib/libdns.so"}})},
@@ -234,6 +224,8 @@ void expectUpgraded(const DeviceRoot& root, const std::map<std::string, std::str
     EXPECT_EQ(root.readFile("flash/bin/webtool"), "new webtool");
     EXPECT_EQ(root.readFile("flash/lib/libdns.so"), "old lib/libdns.so");
     EXPECT_TRUE(root.exists("flash/etc/webtool.d/empty"));
+    EXPECT_EQ(root.readFile("flash/share/webtool/Unix Makefiles.rst"), "blank");
+    EXPECT_EQ(root.readFile("flash/share/webtool/back\\slash"), "backslash");
     for (const char* gone : {"flash/share/webtool/old-doc", "flash/bin/legacy", "flash/bin/f"})
         EXPECT_FALSE(root.exists(gone)) << gone;
     EXPECT_EQ(root.readFile("flash/var/pdb/vpn/image"), offered.at("vpn"));
@@ -282,7 +274,7 @@ TEST(InterruptedRunTest, CommitOfSavedUpgrade) {
         EXPECT_EQ(root.readFile("flash/postlog"), "one\ntwo\n");
         EXPECT_EQ(root.readFile("flash/bin/webtool"), "old bin/webtool");
         const std::string manifest = root.readFile("ram/MANIFEST");
-        expectEveryCutFinished(root, {{"--commit"}, "", {}, true}, [&](const RunResult& whole) {
+        expectEveryCutFinished(root, {{"--commit"}}, [&](const RunResult& whole) {
             EXPECT_EQ(whole.out, "finishing install... |\b \n");
             expectUpgraded(root, offered);
             EXPECT_EQ(root.readFile("ram/MANIFEST"), manifest);
@@ -308,17 +300,22 @@ TEST(InterruptedRunTest, BundleKeptAsImage) {
 }
 
 // The copy of the package read from standard input becomes its stored image; offered
-// again, the same file is passed over and its copy dropped.
+// again, the same file is passed over and its copy dropped. A name as long as a target
+// may be is fine.
 TEST(InterruptedRunTest, InstallFromStandardInput) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
     const std::vector<FileEntry> old = {
         {"bin/p", "old p", 0100755}, {"etc/p.conf", "old conf"}, {"share/p/old", "old"}};
     ASSERT_EQ(installFromStdin(root, package("p", Old, 0, old)).status, 0);
-    const std::vector<FileEntry> next = {{"bin/p", "new p", 0100755}, {"share/p/new", "new"}};
-    const std::string file = package("p", Next, 0, next, "p image");
+    std::string longest = "doc";
+    while (longest.size() + 256 + 2 <= MaxEntryName)
+        longest += "/" + std::string(255, 'x');
+    const std::string file =
+        package("p", Next, 0, {{"bin/p", "new p", 0100755}, {longest + "/f", "deep"}}, "p image");
     expectEveryCutFinished(root, {{"-"}, file}, [&](const RunResult&) {
         EXPECT_EQ(root.readFile("flash/bin/p"), "new p");
+        EXPECT_EQ(root.readFile("flash/" + longest + "/f"), "deep");
         EXPECT_FALSE(root.exists("flash/etc/p.conf"));
         for (int time = 0; time < 2; ++time) {
             EXPECT_EQ(root.readFile("flash/var/pdb/p/image"), file);
@@ -329,10 +326,16 @@ TEST(InterruptedRunTest, InstallFromStandardInput) {
 }
 
 // Cleanup keeps system (installed from standard input as the boot image), quendle and
-// disk-drivers, bundles and what needs a system newer than 3.22.
+// disk-drivers, bundles and what needs a system newer than 3.22. Links to folders
+// elsewhere in /flash are followed, and the post-install log is written where its link
+// points; folders that an old files list names stay with the files of others in them.
 TEST(InterruptedRunTest, Cleanup) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;
+    root.makeDir("flash/usr/lib");
+    root.makeDir("flash/logs");
+    ASSERT_EQ(symlink("usr/lib", root.path("flash/lib").c_str()), 0);
+    ASSERT_EQ(symlink("/flash/logs/postlog", root.path("flash/postlog").c_str()), 0);
     const Version at322 = 0x03166600, rc4 = 0x03166304;
     auto needing = [](const char* name, Version system) {
         PackageSpec made = spec(name, version7(10), {{std::string("bin/") + name, name}});
@@ -344,14 +347,24 @@ TEST(InterruptedRunTest, Cleanup) {
     EXPECT_EQ(root.readFile("flash/bootimage"), system);
     EXPECT_EQ(root.linkTarget("flash/var/pdb/system/image"), "/flash/bootimage");
     for (const std::string& file :
-         {simplePackage("quendle"), simplePackage("disk-drivers"), simplePackage("plain"),
-          needing("newer", at322), needing("rc", rc4),
+         {simplePackage("quendle"), simplePackage("disk-drivers"),
+          package("plain", version7(10), 0, {{"lib/libx.so", "x"}}), needing("newer", at322),
+          needing("rc", rc4),
           signedBundle(Package("bnd", version7(10), 100), {needing("m", at322)}, {}, "IMAGE")})
         ASSERT_EQ(installFromStdin(root, file).status, 0);
     EXPECT_FALSE(root.exists("flash/var/pdb/image"));
+    EXPECT_EQ(root.readFile("flash/usr/lib/libx.so"), "x");
+    EXPECT_EQ(root.readFile("flash/var/pdb/plain/files"), "lib/libx.so\n");
+    EXPECT_EQ(root.readFile("flash/logs/postlog").rfind("installed system-7.16\n", 0), 0u);
+    root.writeFile("flash/var/pdb/odd/version", "118121984 100\n");
+    root.writeFile("flash/var/pdb/odd/files", "bin\nbin/odd\n.\n./bin\nbin/.\n");
+    root.writeFile("flash/bin/odd", "odd");
     expectEveryCutFinished(root, {{"--cleanup"}}, [&](const RunResult&) {
         EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"bnd", "disk-drivers", "m",
                                                                  "newer", "quendle", "system"}));
-        EXPECT_FALSE(root.exists("flash/bin/plain"));
+        EXPECT_FALSE(root.exists("flash/usr/lib/libx.so"));
+        EXPECT_EQ(root.linkTarget("flash/lib"), "usr/lib");
+        EXPECT_FALSE(root.exists("flash/bin/odd"));
+        EXPECT_EQ(root.readFile("flash/bin/quendle"), "quendle");
     });
 }

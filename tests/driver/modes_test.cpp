@@ -1,6 +1,5 @@
-// The modes that change the device, end to end: changes saved by "--safe" and dropped by
-// "--cancel" or refused by "--commit", and the runs that fail, say why and change nothing.
-// (The interrupted-run tests check what each mode leaves when it succeeds.)
+// The modes that change the device, end to end: runs that fail, say why and change
+// nothing. (The interrupted-run tests check what each mode leaves when it succeeds.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,38 +10,6 @@ namespace {
 const std::string Download = "rw/pckg/.download/";
 
 }  // namespace
-
-// "--cancel" deletes the saved manifest and the temporary files it names.
-TEST(ModesTest, CancelDropsTheSavedChanges) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    root.writeFile(Download + "p.npk", simplePackage("p"));
-    auto before = deviceState(root);
-    ASSERT_EQ(root.runOnRoot({"--safe"}).status, 0);
-    EXPECT_NE(root.readFile("ram/MANIFEST").find(" /flash/PCKGS_CHANGED "), std::string::npos);
-    RunResult result = root.runInside({"--cancel"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(deviceState(root), before);
-}
-
-// "--commit" commits only what the installer itself could have staged.
-TEST(ModesTest, ForeignLineRefusesTheWholeSavedManifest) {
-    DeviceRoot root;
-    root.writeFile("flash/lib/old.so", "old library");
-    root.writeFile("flash/bin/tmpAAAAAA", "new x");
-    root.writeFile("etc/passwd", "root");
-    root.writeFile("ram/MANIFEST",
-                   "U /flash/lib/old.so\nM /flash/bin/x /flash/bin/tmpAAAAAA\n"
-                   "L /flash/var/pdb/sys/image /flash/bootimage\nU /etc/passwd\n");
-    auto before = root.snapshot();
-    RunResult result = root.runInside({"--commit"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out,
-              "ERROR: refused /ram/MANIFEST: line 4 is not one the installer writes: "
-              "U /etc/passwd\n");
-    EXPECT_EQ(root.snapshot(), before);
-}
 
 TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
     REQUIRE_DEVELOPMENT_KEYS();
