@@ -1,7 +1,7 @@
 // Runs cut short at every change they make to the file system, as a crash would cut them:
 // the next start, which does nothing else ("--show"), must finish what the run had begun
 // to commit and leave no temporary file behind, so that every package is wholly old or
-// wholly new. A second cut at every change of that finishing must not alter the outcome.
+// wholly new, also when that start is cut in turn. Whole runs show what each mode leaves.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,30 +10,33 @@
 #include <filesystem>
 #include <set>
 
-#include "support/files.h"
 #include "support/packages.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int InterruptedStatus = 99;  // the exit status the preloaded library ends with
 const std::string PreloadInside = "/.test-bin/libinterrupt_after.so";
 const Version Old = 0x07106600, Next = 0x07106601;  // 7.16 and 7.16.1
 
-// What a path holds, as DeviceRoot::snapshot() shows it, and its permission bits.
-using Tree = std::map<std::string, std::pair<std::string, mode_t>>;
+// All that a run may change, with permission bits, but the post-install log and the
+// marker of a run in progress; and the table of the start that follows the run, which
+// finishes what an interrupted run left.
+using Outcome = std::pair<std::map<std::string, std::pair<std::string, mode_t>>, std::string>;
 
-// All a run may change but the post-install log and the marker of a run in progress.
-Tree deviceTree(const DeviceRoot& root) {
-    Tree tree;
+Outcome nextStart(const DeviceRoot& root) {
+    RunResult shown = root.runOnRoot({"--show"});
+    EXPECT_EQ(shown.status, 0) << shown.out << shown.err;
+    const std::string finishing = "finishing an interrupted install\n";
+    Outcome outcome;
+    outcome.second = shown.out.substr(shown.out.rfind(finishing, 0) == 0 ? finishing.size() : 0);
     for (const auto& [path, content] : root.snapshot()) {
         std::string top = path.substr(0, path.find('/'));
         if ((top == "flash" || top == "ram" || top == "rw") && path != "flash/postlog" &&
             path != "flash/var/pdb/.temporaries")
-            tree[path] = {content, permissionsOf(root.path(path))};
+            outcome.first[path] = {content, permissionsOf(root.path(path))};
     }
-    return tree;
+    return outcome;
 }
 
 // Makes the device's file systems under to hold what those under from hold.
@@ -47,50 +50,33 @@ void copyDevice(const std::string& from, const std::string& to) {
     }
 }
 
-// A run of the installer on the device.
+// A run of the installer, performed with the interruption library preloaded when there is
+// one: ended at its limit-th change of the file system (status 99), or, with limit 0,
+// counting them. "--commit" acts on the current root, so it is started inside it.
 struct Run {
     std::vector<std::string> args;
     std::string input = "";
     std::vector<std::string> env = {};
-};
 
-// The run with the interruption library preloaded, when there is one: ended at its
-// limit-th change of the file system, or, with limit 0, counting them.
-RunResult perform(const DeviceRoot& root, const Run& run, int limit) {
-    bool inside = run.args == std::vector<std::string>{"--commit"};  // it acts on the current root
-    std::vector<std::string> env = run.env;
-    if (!InterruptLibrary.empty()) {
-        env.push_back("LD_PRELOAD=" + (inside ? PreloadInside : InterruptLibrary));
-        env.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
+    RunResult perform(const DeviceRoot& root, int limit) const {
+        bool inside = args == std::vector<std::string>{"--commit"};
+        std::vector<std::string> all = env;
+        if (!InterruptLibrary.empty()) {
+            all.push_back("LD_PRELOAD=" + (inside ? PreloadInside : InterruptLibrary));
+            all.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
+        }
+        return inside ? root.runInside(args, input, all) : root.runOnRoot(args, input, all);
     }
-    return inside ? root.runInside(run.args, run.input, env)
-                  : root.runOnRoot(run.args, run.input, env);
-}
+};
 
 int callsOf(const RunResult& result) {
     size_t at = result.err.rfind("mutating calls: ");
     return at == std::string::npos ? -1 : atoi(result.err.c_str() + at + 16);
 }
 
-const Run Show = {{"--show"}};
-
 std::multiset<std::string> sortedLines(const std::string& text) {
     std::vector<std::string> lines = messageLines(text);
     return {lines.begin(), lines.end()};
-}
-
-// The device, and the table of the start that follows the run.
-using Outcome = std::pair<Tree, std::string>;
-
-// One more start that does nothing else; it finishes what an interrupted run left.
-Outcome nextStart(const DeviceRoot& root) {
-    RunResult shown = root.runOnRoot({"--show"});
-    EXPECT_EQ(shown.status, 0) << shown.out << shown.err;
-    std::string table = shown.out;
-    const std::string finishing = "finishing an interrupted install\n";
-    if (table.compare(0, finishing.size(), finishing) == 0)
-        table.erase(0, finishing.size());
-    return {deviceTree(root), table};
 }
 
 // Runs run whole, and check looks at what it showed and left. Then cuts the run at each
@@ -110,7 +96,7 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
     // The post-install log is the old one or the whole new one (whose lines come in the
     // order the download folder lists the files, which a copy of the device may change).
     std::string oldLog = root.readFile("flash/postlog");
-    RunResult whole = perform(root, run, 0);
+    RunResult whole = run.perform(root, 0);
     ASSERT_EQ(whole.status, 0) << whole.out << whole.err;
     std::string newLog = root.readFile("flash/postlog");
     Outcome after = nextStart(root);
@@ -123,8 +109,8 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
     std::vector<int> journaled;
     for (int call = 1; call <= calls && !::testing::Test::HasFailure(); ++call) {
         copyDevice(store.path("before"), root.root());
-        RunResult cut = perform(root, run, call);
-        ASSERT_EQ(cut.status, InterruptedStatus) << "call " << call << ": " << cut.err;
+        RunResult cut = run.perform(root, call);
+        ASSERT_EQ(cut.status, 99) << "call " << call << ": " << cut.err;
         bool journal = root.exists("flash/var/pdb/.journal");
         if (journal)
             journaled.push_back(call);
@@ -138,13 +124,14 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
     ASSERT_FALSE(journaled.empty());
     for (int call : {journaled.front(), journaled[journaled.size() / 2], journaled.back()}) {
         copyDevice(store.path("before"), root.root());
-        perform(root, run, call);
+        run.perform(root, call);
         copyDevice(root.root(), store.path("cut"));
-        int finishing = callsOf(perform(root, Show, 0));
+        const Run show = {{"--show"}};
+        int finishing = callsOf(show.perform(root, 0));
         ASSERT_GT(finishing, 0);
         for (int second = 1; second <= finishing && !::testing::Test::HasFailure(); ++second) {
             copyDevice(store.path("cut"), root.root());
-            ASSERT_EQ(perform(root, Show, second).status, InterruptedStatus);
+            ASSERT_EQ(show.perform(root, second).status, 99);
             EXPECT_TRUE(nextStart(root) == after)
                 << "cut at call " << call << ", then at call " << second << " of the finishing";
         }
@@ -278,9 +265,9 @@ TEST(InterruptedRunTest, CommitOfSavedUpgrade) {
             EXPECT_EQ(whole.out, "finishing install... |\b \n");
             expectUpgraded(root, offered);
             EXPECT_EQ(root.readFile("ram/MANIFEST"), manifest);
-            Tree done = deviceTree(root);
+            Outcome done = nextStart(root);
             EXPECT_EQ(root.runInside({"--commit"}).status, 0);
-            EXPECT_EQ(deviceTree(root), done);
+            EXPECT_EQ(nextStart(root), done);
         });
     }));
 }

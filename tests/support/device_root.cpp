@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/files.h"
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -202,10 +200,6 @@ DeviceRoot::~DeviceRoot() {
         fs::remove_all(rootPath, ignored);
 }
 
-std::string DeviceRoot::path(const std::string& relative) const {
-    return rootPath + (!relative.empty() && relative[0] == '/' ? "" : "/") + relative;
-}
-
 void DeviceRoot::makeDir(const std::string& relative) const {
     std::error_code ignored;
     fs::create_directories(path(relative), ignored);
@@ -215,14 +209,6 @@ void DeviceRoot::writeFile(const std::string& relative, const std::string& conte
                            unsigned mode) const {
     makeDir(fs::path(relative).parent_path());
     putFile(path(relative), content, mode);
-}
-
-std::string DeviceRoot::readFile(const std::string& relative) const {
-    return fileText(path(relative));
-}
-
-bool DeviceRoot::exists(const std::string& relative) const {
-    return pathPresent(path(relative));
 }
 
 std::string DeviceRoot::linkTarget(const std::string& relative) const {

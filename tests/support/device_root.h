@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 // Env entries of a run that the child's environment does not get: "RLIMIT_AS=<bytes>"
 // limits its address space; "SIGNAL_AT_PAUSE=<number>" sends it that signal in place of
 // the second half of its input when "PAUSE_INPUT_MS=<ms>" (which it gets) splits the
@@ -28,13 +30,15 @@ class DeviceRoot {
 
     const std::string& root() const { return rootPath; }
     // root + "/" + relative path (a leading "/" of relative is allowed).
-    std::string path(const std::string& relative) const;
+    std::string path(const std::string& relative) const {
+        return rootPath + (relative[0] == '/' ? "" : "/") + relative;
+    }
     void makeDir(const std::string& relative) const;
     // Writes a file, making its parent directories.
     void writeFile(const std::string& relative, const std::string& content,
                    unsigned mode = 0644) const;
-    std::string readFile(const std::string& relative) const;
-    bool exists(const std::string& relative) const;
+    std::string readFile(const std::string& relative) const { return fileText(path(relative)); }
+    bool exists(const std::string& relative) const { return pathPresent(path(relative)); }
     // The target of a link, "" when relative is no link.
     std::string linkTarget(const std::string& relative) const;
     // Every path under the root (relative, directories ending in "/") mapped to its

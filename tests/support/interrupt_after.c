@@ -1,14 +1,11 @@
-/* Test support, preloaded into the installer (LD_PRELOAD): counts the calls that change
- * the file system and ends the process (status 99) at the N-th one, as a crash or a power
- * cut would, N taken from INTERRUPT_AFTER_CALLS. That call does nothing, except that a
- * write of more than one byte writes its first half, so that a file is left cut short.
- * Without N (or with 0) the process runs to its end and then reports on standard error
- * "mutating calls: COUNT". With FAIL_RENAMES_TO set, a rename onto a path that ends with
- * that text fails with EIO instead, as a failing flash would make it. Only calls through
- * the C library's exported functions are seen, which is how the installer and the C++
- * library reach the file system. */
-/* open and open64 (and the others) are each wrapped: the headers must not turn one name
- * into the other. */
+/* Test support, preloaded into the installer: ends the process with status 99 at the N-th
+ * call that changes the file system (N from INTERRUPT_AFTER_CALLS), as a crash or a power
+ * cut would. That call does nothing, but a write of more than one byte writes its first
+ * half, leaving a file cut short. Without N the process reports "mutating calls: COUNT"
+ * on standard error at its end. A rename onto a path ending in FAIL_RENAMES_TO fails with
+ * EIO, as a failing flash would make it. Only calls into the C library are seen, which is
+ * how the installer and the C++ library reach the file system. Each of open and open64
+ * (and the others) is wrapped: the headers must not turn one name into the other. */
 #undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -64,15 +61,11 @@ static void step(int fd, const void* data, size_t size) {
         return ((type(*) params)real(#name))args; \
     }
 
-static int failsRenameTo(const char* to) {
+int rename(const char* from, const char* to) {
     const char* ending = getenv("FAIL_RENAMES_TO");
     size_t length = ending ? strlen(ending) : 0, size = strlen(to);
-    return length > 0 && size >= length && strcmp(to + size - length, ending) == 0;
-}
-
-int rename(const char* from, const char* to) {
     step(-1, NULL, 0);
-    if (failsRenameTo(to)) {
+    if (length > 0 && size >= length && strcmp(to + size - length, ending) == 0) {
         errno = EIO;
         return -1;
     }

@@ -1,5 +1,5 @@
-// Test support: signed package files and bundles made with the development keys, and the
-// device-root checks that the install tests share.
+// Test support: signed package files and bundles made with the development keys, and
+// what the install tests look at on a device root.
 #pragma once
 
 #include <map>
@@ -34,8 +34,7 @@ PackageSpec spec(const std::string& name = "pkg", Version version = version7(10)
 std::string packageFile(const PackageSpec& spec);
 // A signed package of the given name with one file, bin/<name>, holding its name.
 std::string simplePackage(const std::string& name, Version version = version7(10));
-// A bundle of the given signed package files, with list part 20 when blocked is not empty
-// and an image part (the bundle keeps its image) when image is not empty.
+// A bundle of signed package files; it keeps image as its image when that is not empty.
 std::string signedBundle(const Package& bundle, const std::vector<std::string>& members,
                          const std::vector<Dependency>& blocked = {},
                          const std::string& image = "");
@@ -48,20 +47,18 @@ std::vector<PartLocation> partsOf(const std::string& file);
 // bytes with the lowest bit of the byte at offset flipped.
 std::string flipped(std::string bytes, size_t offset);
 
-// True when the build accepts the development keys.
 bool developmentKeysBuiltIn();
 #define REQUIRE_DEVELOPMENT_KEYS() \
     if (!developmentKeysBuiltIn()) \
     GTEST_SKIP() << "this build has its own public keys"
-// The library that ends a run at its N-th change of the file system (interrupt_after.c),
-// "" in a build that can't preload it.
+// The library that ends a run at its N-th change of the file system (interrupt_after.c);
+// "" where it can't be preloaded.
 extern const std::string InterruptLibrary;
 #define REQUIRE_INTERRUPT_LIBRARY() \
     if (InterruptLibrary.empty())   \
     GTEST_SKIP() << "only a native build without sanitizers can preload the library"
 
-// The device root as snapshot() gives it, less /flash/postlog (which every run that
-// printed something may write).
+// The snapshot of the device root less /flash/postlog, which any run may write.
 std::map<std::string, std::string> deviceState(const DeviceRoot& root);
 // The entry names of the database, in order.
 std::vector<std::string> databaseNames(const DeviceRoot& root);
