@@ -5,12 +5,6 @@
 
 #include "support/packages.h"
 
-namespace {
-
-const std::string Download = "rw/pckg/.download/";
-
-}  // namespace
-
 TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
     REQUIRE_DEVELOPMENT_KEYS();
     // a directory that makes the run fail ("" removes /flash/boot) | arguments | status |
@@ -30,7 +24,7 @@ TEST(ModesTest, FailedRunsChangeNothingAndSayWhy) {
             rmdir(root.path("flash/boot").c_str());
         else
             root.makeDir(dir);
-        root.writeFile(Download + "p.npk", simplePackage("p"));
+        root.writeFile("rw/pckg/.download/p.npk", simplePackage("p"));
         auto before = deviceState(root);
         RunResult result = root.runOnRoot(args);
         EXPECT_EQ(result.status, status);
