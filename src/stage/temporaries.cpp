@@ -34,18 +34,19 @@ char markerMade[PATH_MAX + 1] = "";
 volatile bool markerOwned = false;
 
 // The sources of the moves that the journal and the saved manifest name: temporary files
-// that a commit still needs.
-std::set<std::string> stillNeeded() {
-    std::set<std::string> needed;
+// that a commit still needs. False when one of them can't be read: what it names is then
+// not known, and nothing on flash may go.
+bool stillNeeded(std::set<std::string>& needed) {
     for (const char* file : {device::Journal, device::SavedManifest}) {
         Manifest manifest;
-        if (!manifest.load(file).loaded())
-            continue;
+        LoadResult loaded = manifest.load(file);
+        if (loaded.status == LoadResult::Refused)
+            return false;
         for (const auto& [path, entry] : manifest.all())
             if (entry.kind == EntryKind::Move)
                 needed.insert(entry.argument);
     }
-    return needed;
+    return true;
 }
 
 class Sweep {
@@ -172,7 +173,10 @@ void settleStaging(bool savedManifestSpent) {
 size_t sweepTemporaries() {
     std::string marker;
     bool interrupted = markerPath(marker, false) && exists(marker);
-    Sweep sweep(stillNeeded());
+    std::set<std::string> needed;
+    if (!stillNeeded(needed))
+        return 0;
+    Sweep sweep(std::move(needed));
     sweep.folder(device::Ram, false);
     sweep.folder(device::Tmp, false);
     if (!interrupted)
