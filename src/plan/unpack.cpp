@@ -19,6 +19,7 @@
 namespace {
 
 constexpr size_t CopyBlock = 16384;
+constexpr uint32_t EarlyWriteback = 1 << 20;
 constexpr uint32_t ImageStep = 4096;
 constexpr uint16_t TypeMask = 0xF000;
 constexpr uint16_t RegularFile = 0x8000;
@@ -150,9 +151,11 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
                 reportWriteFailure(set, package, name);
             return false;
         }
-        // The commit flushes every file before its journal names them; writing each out
-        // as soon as it is complete lets that flush find little left to do.
-        out.startWriteback();
+        // The commit flushes every file before its journal names them; writing a large
+        // one out as soon as it is complete lets that flush find less left to do (small
+        // ones are better left to be written together).
+        if (length >= EarlyWriteback)
+            out.startWriteback();
         out.close();
         if (out.fail()) {
             reportWriteFailure(set, package, name);
