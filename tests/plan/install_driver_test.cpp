@@ -1,10 +1,12 @@
-// The install driver end to end: reinstalls, new versions, and bundles with blocked, replaced,
-// dropped and unchanged members.
+// The install driver end to end: reinstalls, new versions, refused and unrecorded files, and
+// bundles with blocked, replaced, dropped and unchanged members.
 #include "plan/install_driver.h"
 
 #include <gtest/gtest.h>
 
+#include "support/files.h"
 #include "support/packages.h"
+#include "support/set_text.h"
 
 namespace {
 
@@ -21,140 +23,125 @@ std::string bundle(Version version, const std::vector<std::string>& members,
     return signedBundle(Package("bnd", version, 100), members, blocked, "IMAGE");
 }
 
+// text with "\n" at its end made a line end.
+std::string unescaped(std::string text) {
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\\n") == 0)
+        text.replace(text.size() - 2, 2, "\n");
+    return text;
+}
+
 }  // namespace
 
-TEST(InstallDriverTest, SameVersionIsKeptWithOrWithoutReinstall) {
+// One run on a device root where the files of before were installed from standard input
+// (or, given as path=content, written): its last message ("broken X" for "ERROR:
+// installation of X failed: broken package") and what the files hold afterwards ("\n" a
+// line end, <gone> no file, a folder the names in it; "-": the device is unchanged). A
+// refused file fails "installer -" and drops the upgrade run ("download": the
+// file waits in the download folder), which still ends with status 0. A blocked member is
+// installed disabled unless the user chose its state before.
+// what | before | offered | arguments, environment | last message | path=content; ...
+TEST(InstallDriverTest, InstallsAndRefusals) {
     REQUIRE_DEVELOPMENT_KEYS();
-    const std::string file = member("pkg", 10, "x");
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{}, "WARNING: omitting package pkg-7.10: it is already installed"},
-        {{"--reinstall"}, "installed pkg-7.10"},
+    PackageSpec unrecorded = spec("pkg", version7(10), {{"bin/new", "n"}});
+    unrecorded.magic = UnrecordedMagic;
+    PackageSpec legacy = spec("pkg", version7(10), {{"bin/x", "new"}});
+    legacy.signature = SignatureKind::Legacy;
+    PackageSpec p10 = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}}),
+                p11 = spec("p", version7(11), {{"bin/kept", "2"}}),
+                kern = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
+    kern.image = "IMAGE";
+    // A byte of the files part, which the boot-image case never decompresses.
+    std::string badFiles = packageFile(spec("pkg", version7(10), {{"x", "x"}}, FlagBootImage));
+    badFiles[badFiles.size() - 132 - 6 - 2] ^= 1;
+    const std::string m = member("m", 10, "m");
+    std::map<std::string, std::string> named = {
+        {"pkg9", simplePackage("pkg", version7(9))},
+        {"pkg10", member("pkg", 10, "x")},
+        {"p10", packageFile(p10)},
+        {"p11", packageFile(p11)},
+        {"unrecorded", packageFile(unrecorded)},
+        {"legacy", packageFile(legacy)},
+        {"badFiles", badFiles},
+        {"list",
+         appended(simplePackage("pkg"), partBytes(PartDependencies, encodeList({entry("x")})))},
+        {"kern", packageFile(kern)},
+        {"damagedKern", flipped(packageFile(kern), packageFile(kern).size() - 150)},
+        {"bm", bundle(version7(10), {m})},
+        {"damagedBm", bundle(version7(11), {flipped(m, m.size() - 150)})},
+        {"ba+arch", appended(bundle(version7(10), {member("a", 10, "a")}),
+                             partBytes(PartArchitecture, "i386"))},
+        {"babc", bundle(version7(10),
+                        {member("a", 10, "old"), member("b", 10, "old"), member("c", 10, "old")})},
+        {"b9", member("b", 9, "old")},
+        {"blocked",
+         bundle(version7(10), {member("a", 10, "a"), member("b", 10, "b")}, {entry("b")})},
+        {"bab", bundle(version7(11), {member("a", 10, "new"), member("b", 11, "new")})},
     };
-    for (const auto& [args, message] : cases) {
+    p10.image = p11.image = "IMAGE";
+    named["p10image"] = packageFile(p10);
+    named["p11image"] = packageFile(p11);
+    for (const std::string& line : fields(R"(
+        same version | pkg10 | pkg10 | - | WARNING: omitting package pkg-7.10: it is already installed | -
+        same version again | pkg10 | pkg10 | --reinstall | installed pkg-7.10 | -
+        new version described by meta files | p10 | p11 | - | installed p-7.11 | flash/bin/kept=2; flash/lib/dropped=<gone>; flash/var/pdb/p/files=bin/kept\n
+        new version described by its image | p10image | p11image | - | installed p-7.11 | flash/bin/kept=2; flash/lib/dropped=<gone>; flash/var/pdb/p/files=bin/kept\n
+        unrecorded file | pkg9 | unrecorded | - | installed pkg-7.10 | flash/bin/pkg=pkg; flash/bin/new=n; flash/var/pdb/pkg/version=118056448 100\n
+        legacy signature where Ed25519 is needed | pkg9 | legacy | - | broken pkg-7.10 | -
+        unread files part that does not match | pkg9 | badFiles | bootimage=1 | broken pkg-7.10 | -
+        a dependency part after the signature | pkg9 | list | - | broken pkg-7.10 | -
+        damaged file of the installed version, whose copy would replace the image | kern | damagedKern | - | broken kern-7.10 | -
+        the same, reinstalled | kern | damagedKern | --reinstall | broken kern-7.10 | -
+        the same, downloaded | kern | damagedKern | download | broken kern-7.10 | -
+        damaged bundle member passed over | bm | damagedBm | - | broken bnd-7.11 | -
+        bundle ending in an architecture part | - | ba+arch | - | installed bnd-7.10 | flash/bin/a=a
+        new bundle: unchanged members passed over, dropped ones uninstalled | babc | bab | - | installed bnd-7.11 | flash/bin/a=old; flash/bin/b=new; flash/bin/c=<gone>; flash/var/pdb/=a b bnd
+        blocked member | - | blocked | download | installed bnd-7.10 | flash/bin/a=a; flash/bin/b=<gone>; flash/x/b/bin/b=b; flash/var/pdb/b/disabled=auto\n; flash/var/pdb/=a b bnd
+        blocked member that the user enabled | b9, flash/var/pdb/b/enabled=user\n | blocked | download | installed bnd-7.10 | flash/bin/b=b; flash/x/b/bin/b=<gone>; flash/var/pdb/b/disabled=<gone>; flash/var/pdb/=a b bnd
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        SCOPED_TRACE(f[0]);
+        for (std::string& column : f)
+            column = column == "-" ? "" : column;
         DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, file).status, 0);
+        for (const std::string& item : fields(f[1], ',')) {
+            size_t equals = item.find('=');
+            if (equals == std::string::npos) {
+                ASSERT_EQ(installFromStdin(root, named.at(item)).status, 0);
+            } else {
+                root.writeFile(item.substr(0, equals), unescaped(item.substr(equals + 1)));
+            }
+        }
         auto before = deviceState(root);
-        RunResult result = installFromStdin(root, file, args);
-        EXPECT_EQ(result.status, 0);
+        std::vector<std::string> args, env;
+        for (const std::string& word : fields(f[3], ' '))
+            (word.find('=') == std::string::npos ? args : env).push_back(word);
+        bool downloaded = f[3] == "download";
+        if (downloaded) {
+            args.clear();
+            root.writeFile("rw/pckg/.download/p.npk", named.at(f[2]));
+        }
+        RunResult result = downloaded ? root.runOnRoot(args, "", env)
+                                      : installFromStdin(root, named.at(f[2]), args, env);
+        std::string message =
+            f[4].rfind("broken ", 0) == 0
+                ? "ERROR: installation of " + f[4].substr(7) + " failed: broken package"
+                : f[4];
+        EXPECT_EQ(result.status != 0, message.rfind("ERROR", 0) == 0 && !downloaded) << result.out;
         EXPECT_EQ(lastMessage(result), message);
-        EXPECT_EQ(deviceState(root), before);  // nothing unpacked again
-    }
-}
-
-TEST(InstallDriverTest, BundleEndingInAnArchitecturePartInstalls) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    RunResult result = installFromStdin(root, appended(bundle(version7(10), {member("a", 10, "a")}),
-                                                       partBytes(PartArchitecture, "i386")));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(lastMessage(result), "installed bnd-7.10");
-    EXPECT_EQ(root.readFile("flash/bin/a"), "a");
-}
-
-// A blocked member is installed disabled unless the user chose its state before.
-TEST(InstallDriverTest, BlockedMemberTakesTheRememberedStateOrIsDisabled) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    const std::string file =
-        bundle(version7(10), {member("a", 10, "a"), member("b", 10, "b")}, {entry("b")});
-    for (bool userEnabled : {false, true}) {
-        SCOPED_TRACE(userEnabled ? "user enabled b" : "no remembered state");
-        DeviceRoot root;
-        if (userEnabled) {
-            ASSERT_EQ(installFromStdin(root, member("b", 9, "old")).status, 0);
-            root.writeFile(Pdb + "b/enabled", "user\n");
-        }
-        root.writeFile("rw/pckg/.download/bnd.npk", file);
-        RunResult result = root.runOnRoot({});
-        EXPECT_EQ(result.status, 0) << result.out;
-        EXPECT_EQ(root.readFile("flash/bin/a"), "a");
-        EXPECT_EQ(root.exists("flash/bin/b"), userEnabled);
-        EXPECT_EQ(root.exists("flash/x/b/bin/b"), !userEnabled);
-        EXPECT_EQ(root.exists(Pdb + "b/disabled"), !userEnabled);
-        EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "b", "bnd"}));
-    }
-}
-
-TEST(InstallDriverTest, NewBundlePassesOverUnchangedMembersAndDropsMissingOnes) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    ASSERT_EQ(
-        installFromStdin(root, bundle(version7(10), {member("a", 10, "old"), member("b", 10, "old"),
-                                                     member("c", 10, "old")}))
-            .status,
-        0);
-    RunResult result = installFromStdin(
-        root, bundle(version7(11), {member("a", 10, "new"), member("b", 11, "new")}));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(lastMessage(result), "installed bnd-7.11");
-    EXPECT_EQ(root.readFile("flash/bin/a"), "old");  // same version: passed over
-    EXPECT_EQ(root.readFile("flash/bin/b"), "new");
-    EXPECT_FALSE(root.exists("flash/bin/c"));  // the dropped member's files go with it
-    EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "b", "bnd"}));
-}
-
-TEST(InstallDriverTest, NewVersionLeavesNoFileOfTheOldOneBehind) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    for (const std::string image : {"", "IMAGE"}) {
-        SCOPED_TRACE(image.empty() ? "described by meta files" : "described by its image");
-        DeviceRoot root;
-        PackageSpec old = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}});
-        old.image = image;
-        ASSERT_EQ(installFromStdin(root, packageFile(old)).status, 0);
-        PackageSpec next = spec("p", version7(11), {{"bin/kept", "2"}});
-        next.image = image;
-        ASSERT_EQ(installFromStdin(root, packageFile(next)).status, 0);
-        EXPECT_EQ(root.readFile("flash/bin/kept"), "2");
-        EXPECT_FALSE(root.exists("flash/lib/dropped"));
-        EXPECT_EQ(root.readFile(Pdb + "p/files"), "bin/kept\n");
-    }
-}
-
-// A file of the installed version is passed over, yet its copy replaces the kept image (or
-// the boot image): it is checked first, so a damaged one is refused and changes nothing.
-TEST(InstallDriverTest, DamagedFileOfTheInstalledVersionKeepsTheGoodImage) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    PackageSpec made = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
-    made.image = "IMAGE";
-    const std::string good = packageFile(made);
-    const std::string damaged = flipped(good, good.size() - 150);  // in the files part
-    const std::string member = packageFile(spec("m", version7(10), {{"bin/m", "m"}}));
-    const std::string damagedMember = flipped(member, member.size() - 150);
-    const std::string Refused = "ERROR: installation of kern-7.10 failed: broken package";
-    struct Case {
-        const char* what;
-        std::string installed, offered;
-        std::vector<std::string> args;
-        bool fromStdin;
-        std::string message;
-    } cases[] = {
-        {"standard input", good, damaged, {}, true, Refused},
-        {"standard input, --reinstall", good, damaged, {"--reinstall"}, true, Refused},
-        {"download directory", good, damaged, {}, false, Refused},
-        {"bundle member passed over",
-         bundle(version7(10), {member}),
-         bundle(version7(11), {damagedMember}),
-         {},
-         true,
-         "ERROR: installation of bnd-7.11 failed: broken package"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, c.installed).status, 0);
-        auto before = deviceState(root);
-        RunResult result;
-        if (c.fromStdin) {
-            result = installFromStdin(root, c.offered, c.args);
-        } else {
-            root.writeFile("rw/pckg/.download/kern.npk", c.offered);
-            result = root.runOnRoot(c.args);
-            before.erase("rw/pckg/.download/kern.npk");
-        }
-        // A refused file drops the upgrade run, which still ends with status 0.
-        EXPECT_EQ(result.status != 0, c.fromStdin);
-        EXPECT_EQ(lastMessage(result), c.message) << result.out;
         auto after = deviceState(root);
-        after.erase("rw/pckg/.download/kern.npk");
-        EXPECT_EQ(after, before);
+        after.erase("rw/pckg/.download/p.npk");
+        if (f[5].empty()) {
+            EXPECT_EQ(after, before);
+        }
+        for (const std::string& item : fields(f[5], ';')) {
+            size_t equals = item.find('=');
+            std::string path = item.substr(0, equals), content = unescaped(item.substr(equals + 1));
+            std::string names;
+            for (const std::string& name : directoryNames(root.path(path)))
+                names += (names.empty() ? "" : " ") + name;
+            bool listed = path.back() == '/' && content != "<gone>";
+            EXPECT_EQ(listed ? names : after.count(path) ? after[path] : "<gone>", content) << path;
+        }
     }
 }
