@@ -1,4 +1,5 @@
-// Tests of the decompressing stream: block delivery, ends, corrupt data, skipping.
+// Tests of the decompressing stream: block delivery, ends, corrupt data. Skipping an entry is
+// among the install driver's cases.
 #include "pkgfile/inflate_stream.h"
 
 #include <gtest/gtest.h>
@@ -84,33 +85,6 @@ TEST(InflateStream, DeliversBlocksOfAtMost4096AndEnds) {
         EXPECT_TRUE(in.eof() && in.fail());
         EXPECT_EQ(in.complete(), whole) << &zipped - sources;
         EXPECT_TRUE(whole ? all == Data : all.size() <= Data.size()) << &zipped - sources;
-    }
-}
-
-TEST(InflateStream, SkipsForwardAndRefusesOtherSeeks) {
-    const struct {
-        const char* what;
-        size_t readFirst;
-        std::streamoff offset;
-        std::ios_base::seekdir direction;
-        bool succeeds;
-        size_t next;  // where reading goes on
-    } cases[] = {
-        {"forward 5000 from the very start", 0, 5000, std::ios_base::cur, true, 5000},
-        {"to 5000 from the start", 100, 5000, std::ios_base::beg, true, 5000},
-        {"from the end", 100, -10, std::ios_base::end, false, 100},
-        {"backward", 100, -1, std::ios_base::cur, false, 100},
-        {"past the end", 0, 10001, std::ios_base::cur, false, 10000},
-    };
-    for (const auto& c : cases) {
-        std::istringstream source(compress(Data));
-        InflateStream in(source);
-        std::string first(c.readFirst, '\0');
-        ASSERT_TRUE(in.read(&first[0], std::streamsize(c.readFirst)));
-        in.seekg(c.offset, c.direction);
-        EXPECT_EQ(!in.fail(), c.succeeds) << c.what;
-        in.clear();
-        EXPECT_EQ(readAll(in), Data.substr(c.next)) << c.what;
     }
 }
 
