@@ -74,10 +74,6 @@ void expectLoaded(const Files& files, const std::string& expected) {
     }));
 }
 
-std::string image(const std::string& name, Version version, uint32_t buildTime) {
-    return PackageWriter().header(Package(name, version, buildTime)).bytes();
-}
-
 // A package image with every kind of part a reader of the database passes over.
 std::string fullImage() {
     Package dhcp("dhcp", 103310853, 1489000000);
@@ -92,7 +88,9 @@ std::string fullImage() {
 }
 
 // Files of a case: "path=content; ..." with paths below the database ("/" first: below the
-// root) and "\n", "\t" in contents. Images: <image NAME VERSION TIME>, <full>.
+// root) and "\n", "\t" in contents. Images: <image NAME VERSION TIME>, the same with a
+// foreign magic (<foreign ...>) or a note part first (<noted ...>), <short> (a header part
+// of 20 bytes), <bundle NAME MEMBER,...> and <full>.
 Files parseFiles(const std::string& text) {
     Files files;
     for (const std::string& file : fields(text, ';')) {
@@ -100,15 +98,25 @@ Files parseFiles(const std::string& text) {
         std::string path = file.substr(0, equals), content = file.substr(equals + 1);
         for (size_t at = 0; (at = content.find('\\', at)) != std::string::npos; ++at)
             content.replace(at, 2, content[at + 1] == 'n' ? "\n" : "\t");
-        std::istringstream words(content);
-        std::string kind, name;
-        Version version = 0;
+        std::istringstream words(content.substr(0, content.find('>')));
+        std::string kind, name, more;
         uint32_t buildTime = 0;
-        words >> kind >> name >> version >> buildTime;
-        if (kind == "<image")
-            content = image(name, version, buildTime);
-        else if (content == "<full>")
+        words >> kind >> name >> more >> buildTime;
+        PackageWriter writer(kind == "<foreign" ? 0x12345678 : PackageMagic);
+        if (kind == "<noted")
+            writer.part(PartNote, "n");
+        if (kind == "<image" || kind == "<foreign" || kind == "<noted") {
+            content = writer.header(Package(name, Version(std::stoul(more)), buildTime)).bytes();
+        } else if (kind == "<short") {
+            content = writer.part(PartPackageHeader, std::string(20, 'x')).bytes();
+        } else if (kind == "<bundle") {
+            writer.header(Package(name, 1, 1), PartBundleHeader);
+            for (const std::string& member : fields(more, ','))
+                writer.header(Package(member, 1, 1));
+            content = writer.bytes();
+        } else if (content == "<full>") {
             content = fullImage();
+        }
         files.push_back({path[0] == '/' ? path.substr(1) : Pdb + path, content});
     }
     return files;
@@ -127,6 +135,7 @@ TEST(DatabaseReaderTest, MetaFilesAndImages) {
         placeholder reads no schedule | hold/version=4294967295 4294967295\n; hold/disabled=user\n; /ram/pdb/hold/schedule=uninstall\n | hold 4294967295 4294967295 disabled user bundle none
         no database | =<gone>; /rw/pckg/.images/dhcp=<image dhcp 1 2> | WARNING: could not open repo
         an image describes the package; its state files are read, not its meta files | dhcp/image=<full>; dhcp/version=1 2; dhcp/disabled=auto | dhcp 103310853 1489000000 disabled none deps=system:103310853:0 provides=dhcpd:1:2:-3 conflicts=old:0:5 note=DHCP server arch=i386
+        images that can't describe their entries (names that would build paths outside the database among them) leave it to the meta files | a/image=<foreign x 1 1>; a/version=1 9; b/image=<noted x 1 1>; b/version=1 9; c/image=<short>; c/version=1 9; d/image=<image ../../victim 1 1>; d/version=1 9; e/image=<image .. 1 1>; e/version=1 9; f/image=<bundle x/y m>; f/version=1 9; g/image=<bundle b m,../m>; g/version=1 9 | a 1 9 bundle none; b 1 9 bundle none; c 1 9 bundle none; d 1 9 bundle none; e 1 9 bundle none; f 1 9 bundle none; g 1 9 bundle none
         images of both places, names other than the directory's | ppp/=<dir>; /rw/pckg/.images/ppp=<image ppp 3 4>; /rw/pckg/.images/orphan=<image orphan 1 1>; dir1/image=<image other 5 6>; both/image=<image both 7 8>; /rw/pckg/.images/both=<image both 9 9> | both 7 8 none arch=i386; other 5 6 none arch=i386; both 9 9 none arch=i386; ppp 3 4 none arch=i386; dir1 0 0 bundle uninstall
     )",
                                           '\n')) {
@@ -143,27 +152,4 @@ TEST(DatabaseReaderTest, MetaFilesAndImages) {
                   {Pdb + "p/files", path + "\nbin/x"}},
                  "p 1 2 none deps=" + word.substr(0, 255) + ":1:2 /bin/x\n");  // overlong
     // words are cut, overlong lines dropped
-}
-
-TEST(DatabaseReaderTest, UnreadableImagesFallBackToMetaFiles) {
-    auto bundleOf = [](const char* name, std::vector<const char*> members) {
-        PackageWriter writer;
-        writer.header(Package(name, 1, 1), PartBundleHeader);
-        for (const char* member : members)
-            writer.header(Package(member, 1, 1));
-        return writer.bytes();
-    };
-    const std::string images[] = {
-        PackageWriter(0x12345678).header(Package("x", 1, 1)).bytes(),
-        PackageWriter().part(PartNote, "n").header(Package("x", 1, 1)).bytes(),
-        PackageWriter().part(PartPackageHeader, std::string(20, 'x')).bytes(),
-        // Names that would build paths outside the database for an uninstall.
-        image("../../victim", 1, 1),
-        image("..", 1, 1),
-        bundleOf("x/y", {"m"}),
-        bundleOf("b", {"m", "../m"}),
-    };
-    for (const std::string& bytes : images)
-        expectLoaded({{Pdb + "p/image", bytes}, {Pdb + "p/version", "103310853 9\n"}},
-                     "p 103310853 9 bundle none\n");
 }

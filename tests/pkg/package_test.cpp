@@ -4,23 +4,20 @@
 #include "pkg/package.h"
 #include "pkg/relations.h"
 
-TEST(VersionTest, TextOfEveryReleaseKind) {
-    const std::pair<Version, const char*> cases[] = {
+TEST(VersionTest, TextOfEveryReleaseKindAndOrderOfVersionThenBuildTime) {
+    const std::pair<Version, const char*> texts[] = {
         {0x06286605, "6.40.5"},      {0x06286600, "6.40"},
         {0x06296203, "6.41beta3"},   {0x06296300, "6.41rc"},
         {0x06296102, "6.41alpha2"},  {0x06296402, "6.412"},
         {0xFFFF66FF, "255.255.255"}, {0, "0.0"},
     };
-    for (const auto& [version, text] : cases)
+    for (const auto& [version, text] : texts)
         EXPECT_EQ(versionText(version), text) << std::hex << version;
     EXPECT_EQ(packageText(Package("system", 0x06286605)), "system-6.40.5");
     EXPECT_EQ(dependencyText({"system", 0, 0x06286605}), "system");
     EXPECT_EQ(dependencyText({"system", 0x06296203, 0}), "system-6.41beta3");
-}
-
-TEST(VersionTest, OrderIsUnsignedVersionThenBuildTime) {
-    // Alpha before beta before rc before the release and its patch levels; the build time
-    // decides between equal versions.
+    // Alpha before beta before rc before the release and its patch levels, unsigned; the
+    // build time decides between equal versions.
     const std::pair<Version, uint32_t> ascending[] = {
         {0x06296102, 9},          {0x06296203, 9},          {0x06296300, 9},
         {0x06296301, 9},          {0x06296600, 9},          {0x06296601, 9},
@@ -29,33 +26,30 @@ TEST(VersionTest, OrderIsUnsignedVersionThenBuildTime) {
     for (size_t i = 0; i + 1 < std::size(ascending); ++i) {
         Package lower("p", ascending[i].first, ascending[i].second);
         Package higher("p", ascending[i + 1].first, ascending[i + 1].second);
-        EXPECT_EQ(compareVersions(lower, higher), -1) << i;
-        EXPECT_EQ(compareVersions(higher, lower), 1) << i;
-        EXPECT_EQ(compareVersions(lower, lower), 0) << i;
+        EXPECT_TRUE(compareVersions(lower, higher) == -1 && compareVersions(higher, lower) == 1 &&
+                    compareVersions(lower, lower) == 0)
+            << i;
     }
 }
 
-TEST(DependencyTest, SatisfiesNeedsTheExactNameAndBothBounds) {
+TEST(DependencyTest, SatisfiesAndOverlapsNeedTheExactNameAndBothBoundsZeroBeingOpen) {
     const Version v = 0x06286605;
-    const std::tuple<const char*, Version, Dependency, bool> cases[] = {
+    const std::tuple<const char*, Version, Dependency, bool> satisfying[] = {
         {"dhcp", 1, {"dhcp", 0, 0}, true},      {"dhcp", 0xFFFFFFFF, {"dhcp", 0, 0}, true},
         {"dhcp", v, {"dhcp", v, v}, true},      {"dhcp", v + 1, {"dhcp", v, v}, false},
         {"dhcp", v - 1, {"dhcp", v, v}, false}, {"dhcp", 0x80000000, {"dhcp", 0x7FFFFFFF, 0}, true},
         {"Dhcp", v, {"dhcp", 0, 0}, false},     {"dhcp ", v, {"dhcp", 0, 0}, false},
     };
-    for (const auto& [name, version, dependency, satisfied] : cases)
+    for (const auto& [name, version, dependency, satisfied] : satisfying)
         EXPECT_EQ(satisfies(Package(name, version), dependency), satisfied)
             << "'" << name << "' " << std::hex << version;
-}
-
-TEST(DependencyTest, OverlapsTreatsZeroBoundsAsOpen) {
-    const std::tuple<Dependency, Dependency, bool> cases[] = {
+    const std::tuple<Dependency, Dependency, bool> overlapping[] = {
         {{"x", 0, 0}, {"x", 5, 5}, true}, {{"x", 5, 0}, {"x", 0, 4}, false},
         {{"x", 5, 0}, {"x", 0, 5}, true}, {{"x", 0, 4}, {"x", 5, 0}, false},
         {{"x", 3, 6}, {"x", 6, 9}, true}, {{"x", 7, 9}, {"x", 3, 6}, false},
         {{"x", 7, 0}, {"x", 3, 0}, true}, {{"x", 0, 0}, {"X", 0, 0}, false},
     };
-    for (const auto& [a, b, overlapping] : cases)
-        EXPECT_EQ(overlaps(a, b), overlapping)
+    for (const auto& [a, b, overlaps] : overlapping)
+        EXPECT_EQ(::overlaps(a, b), overlaps)
             << a.min << ".." << a.max << " / " << b.min << ".." << b.max;
 }

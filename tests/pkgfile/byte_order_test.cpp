@@ -4,29 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <array>
 
 TEST(ByteOrderTest, DecodesAndEncodesLittleEndianWhateverTheHost) {
-    struct Case {
-        uint8_t bytes[4];
-        uint16_t low16;
-        uint32_t value32;
-    } cases[] = {
-        {{0x34, 0x12, 0x78, 0x56}, 0x1234, 0x56781234},
-        // High bits must not sign-extend through char or int promotion.
-        {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFFFFFF},
-        {{0x80, 0x00, 0x00, 0x80}, 0x0080, 0x80000080},
-        {{0x00, 0x80, 0x00, 0x00}, 0x8000, 0x00008000},
+    // High bits must not sign-extend through char or int promotion.
+    const std::pair<std::array<uint8_t, 4>, uint32_t> cases[] = {
+        {{0x34, 0x12, 0x78, 0x56}, 0x56781234},
+        {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF},
+        {{0x80, 0x00, 0x00, 0x80}, 0x80000080},
+        {{0x00, 0x80, 0x00, 0x00}, 0x00008000},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.value32);
-        EXPECT_EQ(decodeLE16(c.bytes), c.low16);
-        EXPECT_EQ(decodeLE32(c.bytes), c.value32);
-        uint8_t out[4] = {};
-        encodeLE32(out, c.value32);
-        EXPECT_EQ(0, memcmp(out, c.bytes, 4));
-        uint8_t out16[2] = {};
-        encodeLE16(out16, c.low16);
-        EXPECT_EQ(0, memcmp(out16, c.bytes, 2));
+    for (const auto& [bytes, value] : cases) {
+        EXPECT_EQ(decodeLE32(bytes.data()), value);
+        EXPECT_EQ(decodeLE16(bytes.data()), uint16_t(value));
+        std::array<uint8_t, 4> out32{}, out16{};
+        encodeLE32(out32.data(), value);
+        encodeLE16(out16.data(), uint16_t(value));
+        EXPECT_EQ(out32, bytes);
+        EXPECT_EQ(out16, (std::array<uint8_t, 4>{bytes[0], bytes[1], 0, 0}));
     }
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "pkgwriter/signer.h"
 
@@ -12,11 +13,7 @@ using namespace curve25519;
 
 namespace {
 
-const char* const DevelopmentLegacyKey =
-    "d83ee8f5355851b37e441d022bb5b49dab1f8b2568dcf8b85ab93573cfb2237b";
-const std::string PMinusOne = "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f";
-const std::string Zero = std::string(64, '0');
-const std::string One = "01" + std::string(62, '0');
+const std::string Zero(64, '0'), AllOnes(64, 'f');
 
 struct Bytes32 {
     uint8_t b[32];
@@ -28,29 +25,30 @@ Bytes32 fromHex(const std::string& hex) {
     return out;
 }
 
-FieldElement element(const std::string& hex) {
-    FieldElement e;
-    fromBytes(e, fromHex(hex).b);
-    return e;
-}
-
 std::string hexOf(const FieldElement& e) {
     uint8_t out[32];
     toBytes(out, e);
     return hexText(out, 32);
 }
 
+}  // namespace
+
 TEST(Curve25519Field, ReducesFullyAtAndAroundTheModulus) {
-    const std::string nineteen = "12" + std::string(62, '0');  // 2^255 - 1 mod p
+    const std::string pMinusOne =
+        "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f";
+    const std::string nineteen = "12" + Zero.substr(2);  // 2^255 - 1 mod p
     const std::pair<std::string, std::string> reduced[] = {
-        {PMinusOne, PMinusOne},
+        {pMinusOne, pMinusOne},
         {"edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f", Zero},
-        {"eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f", One},
-        {std::string(62, 'f') + "7f", nineteen},
-        {std::string(64, 'f'), nineteen},  // bit 255 is ignored
+        {"eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f", "01" + Zero.substr(2)},
+        {AllOnes.substr(2) + "7f", nineteen},
+        {AllOnes, nineteen},  // bit 255 is ignored
     };
-    for (const auto& [in, out] : reduced)
-        EXPECT_EQ(hexOf(element(in)), out) << in;
+    for (const auto& [in, out] : reduced) {
+        FieldElement e;
+        fromBytes(e, fromHex(in).b);
+        EXPECT_EQ(hexOf(e), out) << in;
+    }
 }
 
 // The development key is prepared by the ladder test and the signature vectors.
@@ -66,25 +64,16 @@ TEST(Curve25519Key, PreparesPointsOnTheCurveOnly) {
 TEST(Curve25519Ladder, CombinesTwoScalars) {
     // v, h, u(v·|P| + h·G) under the development key. Zero gives the point at infinity
     // (u 0); all-ones passes the group order.
-    const struct {
-        const char* v;
-        const char* h;
-        const char* u;
-    } cases[] = {
-        {"0000000000000000000000000000000000000000000000000000000000000000",
-         "0000000000000000000000000000000000000000000000000000000000000000",
-         "0000000000000000000000000000000000000000000000000000000000000000"},
-        {"ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
-         "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
-         "7da03b26f4d6e9da6551a60269fb62dc6dec147396d4485aff8105bee06f5c7d"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {Zero, Zero, Zero},
+        {AllOnes, AllOnes, "7da03b26f4d6e9da6551a60269fb62dc6dec147396d4485aff8105bee06f5c7d"},
     };
     LegacyBase base;
-    ASSERT_TRUE(prepareBase(base, fromHex(DevelopmentLegacyKey).b));
-    for (const auto& c : cases) {
+    ASSERT_TRUE(prepareBase(
+        base, fromHex("d83ee8f5355851b37e441d022bb5b49dab1f8b2568dcf8b85ab93573cfb2237b").b));
+    for (const auto& [v, h, u] : cases) {
         uint8_t out[32];
-        combine(out, base, fromHex(c.v).b, fromHex(c.h).b);
-        EXPECT_EQ(hexText(out, 32), c.u) << "v " << c.v << " h " << c.h;
+        combine(out, base, fromHex(v).b, fromHex(h).b);
+        EXPECT_EQ(hexText(out, 32), u) << "v " << v << " h " << h;
     }
 }
-
-}  // namespace

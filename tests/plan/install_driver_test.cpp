@@ -1,14 +1,18 @@
-// The install driver end to end: reinstalls, new versions, and bundles with blocked, replaced,
-// dropped and unchanged members.
+// Installs end to end, through the install driver, the unpacking and the package finder:
+// where entries land, reinstalls and new versions, refused, unrecorded and broken files,
+// and bundles with blocked, replaced, dropped and unchanged members.
 #include "plan/install_driver.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/board.h"
+#include "support/files.h"
 #include "support/packages.h"
+#include "support/set_text.h"
 
 namespace {
-
-const std::string Pdb = "flash/var/pdb/";
 
 // Package name 7.minor with the one file bin/name.
 std::string member(const std::string& name, unsigned minor, const std::string& content) {
@@ -21,140 +25,168 @@ std::string bundle(Version version, const std::vector<std::string>& members,
     return signedBundle(Package("bnd", version, 100), members, blocked, "IMAGE");
 }
 
+// text with every "\n" made a line end.
+std::string unescaped(std::string text) {
+    for (size_t at = 0; (at = text.find("\\n", at)) != std::string::npos;)
+        text.replace(at, 2, "\n");
+    return text;
+}
+
 }  // namespace
 
-TEST(InstallDriverTest, SameVersionIsKeptWithOrWithoutReinstall) {
+// One run on a device root prepared by before: files installed from standard input, or
+// written (path=content, "@name" for a file's bytes, <fifo>; path/ a folder). The messages
+// of the run ("+" between them, "broken X" for "ERROR: installation of X failed: broken
+// package"): the last for "installer -", any for the upgrade run ("download": the offered
+// file waits in the download folder). Then what paths hold ("\n" a line end, <gone>
+// nothing, a folder the names in it, path#MODE permission bits; "-": the device is
+// unchanged). A refused file fails "installer -" and drops the upgrade run, which still
+// ends with status 0.
+// what | before | offered | arguments, environment | messages | path=content; ...
+TEST(InstallDriverTest, InstallsAndRefusals) {
     REQUIRE_DEVELOPMENT_KEYS();
-    const std::string file = member("pkg", 10, "x");
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{}, "WARNING: omitting package pkg-7.10: it is already installed"},
-        {{"--reinstall"}, "installed pkg-7.10"},
+    PackageSpec unrecorded = spec("pkg", version7(10), {{"bin/new", "n"}});
+    unrecorded.magic = UnrecordedMagic;
+    PackageSpec legacy = spec("pkg", version7(10), {{"bin/x", "new"}});
+    legacy.signature = SignatureKind::Legacy;
+    PackageSpec p10 = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}}),
+                p11 = spec("p", version7(11), {{"bin/kept", "2"}}),
+                kern = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
+    kern.image = "IMAGE";
+    // A byte of the files part, which the boot-image case never decompresses.
+    std::string badFiles = packageFile(spec("pkg", version7(10), {{"x", "x"}}, FlagBootImage));
+    badFiles[badFiles.size() - 132 - 6 - 2] ^= 1;
+    const std::string m = member("m", 10, "m"), pkg10 = member("pkg", 10, "x");
+    // Entries of every kind: folders, links and those for another processor class than this
+    // board's are passed over, the last of them in several steps.
+    const uint8_t otherClass = uint8_t(processorClass() % 4 + 1);
+    const std::vector<FileEntry> entries = {{"bin/x", "x"},
+                                            {"/bin/y", "y"},
+                                            {"empty", ""},
+                                            {"lib", "", 040755},
+                                            {"bin/link", "x", 0120777},
+                                            {"other", std::string(5000, 'o'), 0100644, otherClass},
+                                            {"any", "a", 0100750, 0}};
+    // An architecture part and an empty dependency part may follow the signature.
+    const std::string trailing =
+        partBytes(PartArchitecture, "i386") + partBytes(PartDependencies, "");
+    std::map<std::string, std::string> named = {
+        {"pkg9", simplePackage("pkg", version7(9))},
+        {"pkg10", pkg10},
+        {"cut", pkg10.substr(0, pkg10.size() - 1)},
+        {"entries", appended(packageFile(spec("pkg", version7(10), entries)), trailing)},
+        {"bootEntries",
+         appended(packageFile(spec("pkg", version7(10), entries, FlagBootImage)), trailing)},
+        {"p10", packageFile(p10)},
+        {"p11", packageFile(p11)},
+        {"unrecorded", packageFile(unrecorded)},
+        {"legacy", packageFile(legacy)},
+        {"badFiles", badFiles},
+        {"list",
+         appended(simplePackage("pkg"), partBytes(PartDependencies, encodeList({entry("x")})))},
+        {"kern", packageFile(kern)},
+        {"damagedKern", flipped(packageFile(kern), packageFile(kern).size() - 150)},
+        {"bm", bundle(version7(10), {m})},
+        {"damagedBm", bundle(version7(11), {flipped(m, m.size() - 150)})},
+        {"ba+arch", appended(bundle(version7(10), {member("a", 10, "a")}),
+                             partBytes(PartArchitecture, "i386"))},
+        {"babc", bundle(version7(10),
+                        {member("a", 10, "old"), member("b", 10, "old"), member("c", 10, "old")})},
+        {"b9", member("b", 9, "old")},
+        {"blocked",
+         bundle(version7(10), {member("a", 10, "a"), member("b", 10, "b")}, {entry("b")})},
+        {"bab", bundle(version7(11), {member("a", 10, "new"), member("b", 11, "new")})},
     };
-    for (const auto& [args, message] : cases) {
+    p10.image = p11.image = "IMAGE";
+    named["p10image"] = packageFile(p10);
+    named["p11image"] = packageFile(p11);
+    for (const std::string& line : fields(R"(
+        entries of every kind | - | entries | - | installed pkg-7.10 | flash/bin/x=x; flash/bin/y=y; flash/empty=; flash/any=a; flash/any#750; flash/lib/=<gone>; flash/bin/link=<gone>; flash/other=<gone>; flash/var/pdb/pkg/files=any\nbin/x\nbin/y\nempty\n
+        the boot image asked for: its files stay unread | - | bootEntries | bootimage= | installed pkg-7.10 | flash/UPGRADED=; flash/bin/x=<gone>; flash/any=<gone>; flash/var/pdb/pkg/files=
+        same version | pkg10 | pkg10 | - | WARNING: omitting package pkg-7.10: it is already installed | -
+        same version again | pkg10 | pkg10 | --reinstall | installed pkg-7.10 | -
+        new version described by meta files | p10 | p11 | - | installed p-7.11 | flash/bin/kept=2; flash/lib/dropped=<gone>; flash/var/pdb/p/files=bin/kept\n
+        new version described by its image | p10image | p11image | - | installed p-7.11 | flash/bin/kept=2; flash/lib/dropped=<gone>; flash/var/pdb/p/files=bin/kept\n
+        unrecorded file | pkg9 | unrecorded | - | installed pkg-7.10 | flash/bin/pkg=pkg; flash/bin/new=n; flash/var/pdb/pkg/version=118056448 100\n
+        legacy signature where Ed25519 is needed | pkg9 | legacy | - | broken pkg-7.10 | -
+        unread files part that does not match | pkg9 | badFiles | bootimage=1 | broken pkg-7.10 | -
+        a dependency part after the signature | pkg9 | list | - | broken pkg-7.10 | -
+        damaged file of the installed version, whose copy would replace the image | kern | damagedKern | - | broken kern-7.10 | -
+        the same, reinstalled | kern | damagedKern | --reinstall | broken kern-7.10 | -
+        the same, downloaded | kern | damagedKern | download | broken kern-7.10 | -
+        only files named *.npk or *.dpk, not hidden, are package files | rw/pckg/.download/a.npk=@pkg10, rw/pckg/.download/b.dpk=@p10, rw/pckg/.download/c.txt=@kern, rw/pckg/.download/.d.npk=@b9, rw/pckg/.download/E.NPK=@legacy, rw/pckg/.download/npk=@bm | - | download | installed pkg-7.10 + installed p-7.10 | flash/var/pdb/=p pkg
+        package files that can't be read are reported by name | rw/pckg/.download/cut.npk=@cut, rw/pckg/.download/dir.npk/, rw/pckg/.download/fifo.npk=<fifo> | - | download | ERROR: broken package cut.npk + ERROR: broken package dir.npk + ERROR: broken package fifo.npk | -
+        damaged bundle member passed over | bm | damagedBm | - | broken bnd-7.11 | -
+        bundle ending in an architecture part | - | ba+arch | - | installed bnd-7.10 | flash/bin/a=a
+        new bundle: unchanged members passed over, dropped ones uninstalled | babc | bab | - | installed bnd-7.11 | flash/bin/a=old; flash/bin/b=new; flash/bin/c=<gone>; flash/var/pdb/=a b bnd
+        blocked member | - | blocked | download | installed bnd-7.10 | flash/bin/a=a; flash/bin/b=<gone>; flash/x/b/bin/b=b; flash/var/pdb/b/disabled=auto\n; flash/var/pdb/=a b bnd
+        blocked member that the user enabled | b9, flash/var/pdb/b/enabled=user\n | blocked | download | installed bnd-7.10 | flash/bin/b=b; flash/x/b/bin/b=<gone>; flash/var/pdb/b/disabled=<gone>; flash/var/pdb/=a b bnd
+    )",
+                                          '\n')) {
+        std::vector<std::string> f = fields(line, '|');
+        SCOPED_TRACE(f[0]);
+        for (std::string& column : f)
+            column = column == "-" ? "" : column;
         DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, file).status, 0);
-        auto before = deviceState(root);
-        RunResult result = installFromStdin(root, file, args);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(lastMessage(result), message);
-        EXPECT_EQ(deviceState(root), before);  // nothing unpacked again
-    }
-}
-
-TEST(InstallDriverTest, BundleEndingInAnArchitecturePartInstalls) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    RunResult result = installFromStdin(root, appended(bundle(version7(10), {member("a", 10, "a")}),
-                                                       partBytes(PartArchitecture, "i386")));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(lastMessage(result), "installed bnd-7.10");
-    EXPECT_EQ(root.readFile("flash/bin/a"), "a");
-}
-
-// A blocked member is installed disabled unless the user chose its state before.
-TEST(InstallDriverTest, BlockedMemberTakesTheRememberedStateOrIsDisabled) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    const std::string file =
-        bundle(version7(10), {member("a", 10, "a"), member("b", 10, "b")}, {entry("b")});
-    for (bool userEnabled : {false, true}) {
-        SCOPED_TRACE(userEnabled ? "user enabled b" : "no remembered state");
-        DeviceRoot root;
-        if (userEnabled) {
-            ASSERT_EQ(installFromStdin(root, member("b", 9, "old")).status, 0);
-            root.writeFile(Pdb + "b/enabled", "user\n");
+        std::vector<std::string> fifos;
+        for (const std::string& item : fields(f[1], ',')) {
+            size_t equals = item.find('=');
+            std::string path = item.substr(0, equals), content = unescaped(item.substr(equals + 1));
+            if (equals == std::string::npos && path.back() == '/') {
+                root.makeDir(path);
+            } else if (equals == std::string::npos) {
+                ASSERT_EQ(installFromStdin(root, named.at(item)).status, 0);
+            } else if (content == "<fifo>") {
+                fifos.push_back(root.path(path));  // made for the run only: no snapshot reads it
+            } else {
+                root.writeFile(path,
+                               content.rfind('@', 0) == 0 ? named.at(content.substr(1)) : content);
+            }
         }
-        root.writeFile("rw/pckg/.download/bnd.npk", file);
-        RunResult result = root.runOnRoot({});
-        EXPECT_EQ(result.status, 0) << result.out;
-        EXPECT_EQ(root.readFile("flash/bin/a"), "a");
-        EXPECT_EQ(root.exists("flash/bin/b"), userEnabled);
-        EXPECT_EQ(root.exists("flash/x/b/bin/b"), !userEnabled);
-        EXPECT_EQ(root.exists(Pdb + "b/disabled"), !userEnabled);
-        EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "b", "bnd"}));
-    }
-}
-
-TEST(InstallDriverTest, NewBundlePassesOverUnchangedMembersAndDropsMissingOnes) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    ASSERT_EQ(
-        installFromStdin(root, bundle(version7(10), {member("a", 10, "old"), member("b", 10, "old"),
-                                                     member("c", 10, "old")}))
-            .status,
-        0);
-    RunResult result = installFromStdin(
-        root, bundle(version7(11), {member("a", 10, "new"), member("b", 11, "new")}));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(lastMessage(result), "installed bnd-7.11");
-    EXPECT_EQ(root.readFile("flash/bin/a"), "old");  // same version: passed over
-    EXPECT_EQ(root.readFile("flash/bin/b"), "new");
-    EXPECT_FALSE(root.exists("flash/bin/c"));  // the dropped member's files go with it
-    EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "b", "bnd"}));
-}
-
-TEST(InstallDriverTest, NewVersionLeavesNoFileOfTheOldOneBehind) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    for (const std::string image : {"", "IMAGE"}) {
-        SCOPED_TRACE(image.empty() ? "described by meta files" : "described by its image");
-        DeviceRoot root;
-        PackageSpec old = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}});
-        old.image = image;
-        ASSERT_EQ(installFromStdin(root, packageFile(old)).status, 0);
-        PackageSpec next = spec("p", version7(11), {{"bin/kept", "2"}});
-        next.image = image;
-        ASSERT_EQ(installFromStdin(root, packageFile(next)).status, 0);
-        EXPECT_EQ(root.readFile("flash/bin/kept"), "2");
-        EXPECT_FALSE(root.exists("flash/lib/dropped"));
-        EXPECT_EQ(root.readFile(Pdb + "p/files"), "bin/kept\n");
-    }
-}
-
-// A file of the installed version is passed over, yet its copy replaces the kept image (or
-// the boot image): it is checked first, so a damaged one is refused and changes nothing.
-TEST(InstallDriverTest, DamagedFileOfTheInstalledVersionKeepsTheGoodImage) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    PackageSpec made = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
-    made.image = "IMAGE";
-    const std::string good = packageFile(made);
-    const std::string damaged = flipped(good, good.size() - 150);  // in the files part
-    const std::string member = packageFile(spec("m", version7(10), {{"bin/m", "m"}}));
-    const std::string damagedMember = flipped(member, member.size() - 150);
-    const std::string Refused = "ERROR: installation of kern-7.10 failed: broken package";
-    struct Case {
-        const char* what;
-        std::string installed, offered;
-        std::vector<std::string> args;
-        bool fromStdin;
-        std::string message;
-    } cases[] = {
-        {"standard input", good, damaged, {}, true, Refused},
-        {"standard input, --reinstall", good, damaged, {"--reinstall"}, true, Refused},
-        {"download directory", good, damaged, {}, false, Refused},
-        {"bundle member passed over",
-         bundle(version7(10), {member}),
-         bundle(version7(11), {damagedMember}),
-         {},
-         true,
-         "ERROR: installation of bnd-7.11 failed: broken package"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        DeviceRoot root;
-        ASSERT_EQ(installFromStdin(root, c.installed).status, 0);
         auto before = deviceState(root);
-        RunResult result;
-        if (c.fromStdin) {
-            result = installFromStdin(root, c.offered, c.args);
-        } else {
-            root.writeFile("rw/pckg/.download/kern.npk", c.offered);
-            result = root.runOnRoot(c.args);
-            before.erase("rw/pckg/.download/kern.npk");
+        std::vector<std::string> args, env;
+        for (const std::string& word : fields(f[3], ' '))
+            (word.find('=') == std::string::npos ? args : env).push_back(word);
+        bool downloaded = f[3] == "download";
+        if (downloaded) {
+            args.clear();
+            if (!f[2].empty())
+                root.writeFile("rw/pckg/.download/p.npk", named.at(f[2]));
         }
-        // A refused file drops the upgrade run, which still ends with status 0.
-        EXPECT_EQ(result.status != 0, c.fromStdin);
-        EXPECT_EQ(lastMessage(result), c.message) << result.out;
+        for (const std::string& fifo : fifos)
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        RunResult result = downloaded ? root.runOnRoot(args, "", env)
+                                      : installFromStdin(root, named.at(f[2]), args, env);
+        for (const std::string& fifo : fifos)
+            unlink(fifo.c_str());
+        std::vector<std::string> lines = messageLines(result.out);
+        for (std::string message : fields(f[4], '+')) {
+            if (message.rfind("broken ", 0) == 0)
+                message = "ERROR: installation of " + message.substr(7) + " failed: broken package";
+            EXPECT_EQ(result.status != 0, message.rfind("ERROR", 0) == 0 && !downloaded)
+                << result.out;
+            EXPECT_TRUE(
+                lastMessage(result) == message ||
+                (downloaded && std::find(lines.begin(), lines.end(), message) != lines.end()))
+                << message << " in " << result.out;
+        }
         auto after = deviceState(root);
-        after.erase("rw/pckg/.download/kern.npk");
-        EXPECT_EQ(after, before);
+        after.erase("rw/pckg/.download/p.npk");
+        if (f[5].empty()) {
+            EXPECT_EQ(after, before);
+        }
+        for (const std::string& item : fields(f[5], ';')) {
+            size_t at = item.find_first_of("=#");
+            std::string path = item.substr(0, at), content = unescaped(item.substr(at + 1)), names;
+            for (const std::string& name : directoryNames(root.path(path)))
+                names += (names.empty() ? "" : " ") + name;
+            if (item[at] == '#') {
+                EXPECT_EQ(permissionsOf(root.path(path)), std::stoul(content, nullptr, 8)) << path;
+            } else if (path.back() == '/' && content != "<gone>") {
+                EXPECT_EQ(names, content) << path;
+            } else {
+                EXPECT_EQ(after.count(path) ? after[path] : "<gone>", content) << path;
+            }
+        }
     }
 }
