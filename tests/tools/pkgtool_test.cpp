@@ -206,7 +206,9 @@ TEST_F(PkgtoolTest, KeygenMakesKeysThatSignButThatThisBuildDoesNotAccept) {
 
 TEST_F(PkgtoolTest, ErrorsAreOneLineAndAFailingStatus) {
     root.writeFile("tmp/work/text", "hello, this is not a package file");
-    // @none is a missing file, @text a file of plain text.
+    root.writeFile("tmp/work/pdb/var/pdb/other/files", "bin/x\n");
+    // @none is a missing file, @text a file of plain text, @pdb a tree with a database
+    // entry: names the installer would refuse are refused here.
     const std::pair<const char*, int> cases[] = {
         {"", 2},
         {"build -o @out.npk --version 7.1", 2},
@@ -214,6 +216,8 @@ TEST_F(PkgtoolTest, ErrorsAreOneLineAndAFailingStatus) {
         {"build -o @out.npk --name seventeen-letters --version 7.1", 2},
         {"build -o @out.npk --name a --version 7.1 --depends b:1:2:3", 2},
         {"build -o @out.npk --name a --version 7.1 --digest md5", 2},
+        {"build -o @out.npk --name .app --version 7.1", 2},
+        {"build -o @out.npk --name a --version 7.1 @pdb", 1},
         {"build -o @out.npk --name a --version 7.1 @none", 1},
         {"build -o @out.npk --name a --version 7.1 --legacy-key @text", 1},
         {"build -o @out.npk --name a --version 7.1 --image /tmp", 1},
