@@ -99,7 +99,8 @@ bool readPackageInfo(CandidatePackage& record, const std::string& path) {
     std::ifstream input(path, std::ios::binary);
     if (!input.is_open())
         return false;
-    PackageFile file(input, true);
+    // Only the headers are read: the parts between them are passed over by seeking.
+    PackageFile file(input, false);
     if (uint64_t(info.st_size) != file.totalSize)
         return false;
     file.acceptedTypes = {PartBundleHeader, PartPackageHeader, PartText24,       PartArchitecture,

@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr size_t CopyBlock = 16384;
+// Most files fit in one block, and so reach their file in one write.
+constexpr size_t CopyBlock = 65536;
 constexpr uint32_t EarlyWriteback = 1 << 20;
 constexpr uint32_t ImageStep = 4096;
 constexpr uint16_t TypeMask = 0xF000;

@@ -17,7 +17,7 @@ constexpr int MaxLinks = 40;
 // Bytes of folder names kept for the folders that a walk passes on its way, and the number
 // of folders kept in all.
 constexpr size_t KeptFolderBudget = 256 * 1024;
-constexpr size_t MaxKeptFolders = 2048;
+constexpr size_t MaxKeptFolders = 4096;
 constexpr size_t FlashLength = sizeof(device::Flash) - 1;
 
 // text is root itself or lies below it; leading and doubled slashes do not count.
@@ -144,6 +144,7 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
         Folder found;
         found.real = device::Flash;
         size_t from = FlashLength;
+        bool made = false;
         for (size_t slash = folder.rfind('/', folder.size() - 2);
              slash != std::string_view::npos && slash >= FlashLength;
              slash = slash == 0 ? std::string_view::npos : folder.rfind('/', slash - 1)) {
@@ -157,6 +158,7 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
                 continue;
             found.real = realOf(above->first, above->second);
             from = slash;
+            made = above->second.made;
             if (above->second.missing) {
                 found.existing = above->second.existing;
                 found.real += below;
@@ -165,11 +167,12 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
             break;
         }
         if (from < folder.size()) {
-            PathStatus status = walk(folder, from, found.real, found.existing, make);
+            PathStatus status = walk(folder, from, found.real, found.existing, make, made);
             if (status != PathStatus::Ok)
                 return status;
         }
         cached = keep(folder, std::move(found.real), found.existing);
+        cached->second.made = made;
     }
     size_t existingLength = cached->second.existing;
     real = realOf(cached->first, cached->second);
@@ -186,7 +189,7 @@ PathStatus FlashPaths::resolve(const std::string& path, std::string& real, size_
 // (no link followed yet) and within a budget, so that a deep tree is not held once per
 // level of every path.
 PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& real,
-                            size_t& existing, bool make) {
+                            size_t& existing, bool make, bool& made) {
     std::string rest(folder.substr(from));
     size_t pos = 0;
     bool missing = false;
@@ -196,6 +199,7 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
         if (name == ".")
             continue;
         if (name == "..") {
+            made = false;
             if (real.size() == FlashLength)
                 return PathStatus::Outside;
             real.resize(real.rfind('/'));
@@ -213,7 +217,14 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
         size_t written = from + pos + 1;
         bool keepIt = links == 0 && written < folder.size() && keptBytes < KeptFolderBudget;
         struct stat st;
-        if (lstat(real.c_str(), &st) != 0) {
+        bool madeHere = false;
+        // A folder made a moment ago held nothing: its child is made without a look first.
+        if (make && made && mkdir(real.c_str(), 0777) == 0) {
+            madeHere = true;
+            st.st_mode = S_IFDIR;
+        } else if (make && made && errno != EEXIST) {
+            return PathStatus::Failed;
+        } else if (lstat(real.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return PathStatus::Failed;
             if (!make) {
@@ -225,15 +236,18 @@ PathStatus FlashPaths::walk(std::string_view folder, size_t from, std::string& r
                 }
                 continue;
             }
-            if (mkdir(real.c_str(), 0777) == 0)
+            if (mkdir(real.c_str(), 0777) == 0) {
+                madeHere = true;
                 st.st_mode = S_IFDIR;
-            else if (errno != EEXIST || lstat(real.c_str(), &st) != 0)
+            } else if (errno != EEXIST || lstat(real.c_str(), &st) != 0) {
                 return PathStatus::Failed;
+            }
         }
+        made = madeHere;
         if (S_ISDIR(st.st_mode)) {
             if (keepIt) {
                 keptBytes += written;
-                keep(folder.substr(0, written), real, real.size());
+                keep(folder.substr(0, written), real, real.size())->second.made = made;
             }
             continue;
         }

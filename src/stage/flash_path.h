@@ -47,13 +47,16 @@ class FlashPaths {
   private:
     // Resolves the names of folder from position from on, starting at real, the resolved
     // folder before them; real becomes the result.
+    // made: on entry, whether this object made the folder the walk starts from; on
+    // return, whether it made the last one.
     PathStatus walk(std::string_view folder, size_t from, std::string& real, size_t& existing,
-                    bool make);
+                    bool make, bool& made);
 
     struct Folder {
         std::string real;  // empty: the folder as written, less its last "/"
         size_t existing = 0;
         bool missing = false;  // folders at its end are missing
+        bool made = false;     // made by this object
     };
     using Folders = std::map<std::string, Folder, std::less<>>;
     Folders::iterator keep(std::string_view folder, std::string real, size_t existing);
