@@ -20,6 +20,36 @@
 #include "stage/manifest.h"
 #include "stage/signal_guard.h"
 
+// Flushes the file systems that hold the given folders.
+class FileSystems {
+  public:
+    void note(const std::string& folder) {
+        if (folder == last)
+            return;
+        last = folder;
+        struct stat st;
+        if (stat(folder.c_str(), &st) == 0 &&
+            std::find(devices.begin(), devices.end(), st.st_dev) == devices.end()) {
+            devices.push_back(st.st_dev);
+            folders.push_back(folder);
+        }
+    }
+    void sync() const {
+        for (const std::string& folder : folders) {
+            int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) {
+                syncfs(fd);
+                close(fd);
+            }
+        }
+    }
+
+  private:
+    std::string last;
+    std::vector<dev_t> devices;
+    std::vector<std::string> folders;
+};
+
 namespace {
 
 const size_t CopyChunk = 16384;
@@ -80,36 +110,6 @@ bool copyContents(int from, int to, bool showSpinner) {
     }
 }
 
-// Flushes the file systems that hold the given folders.
-class FileSystems {
-  public:
-    void note(const std::string& folder) {
-        if (folder == last)
-            return;
-        last = folder;
-        struct stat st;
-        if (stat(folder.c_str(), &st) == 0 &&
-            std::find(devices.begin(), devices.end(), st.st_dev) == devices.end()) {
-            devices.push_back(st.st_dev);
-            folders.push_back(folder);
-        }
-    }
-    void sync() const {
-        for (const std::string& folder : folders) {
-            int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd >= 0) {
-                syncfs(fd);
-                close(fd);
-            }
-        }
-    }
-
-  private:
-    std::string last;
-    std::vector<dev_t> devices;
-    std::vector<std::string> folders;
-};
-
 // A move across file systems, left until every rename is done.
 struct Copy {
     const std::string* path;
@@ -128,9 +128,16 @@ int64_t sizeOf(const std::string& path) {
 // One commit of a manifest's entries; the journal is already on flash.
 class Commit {
   public:
+    // sources: the file systems that hold the sources of the moves, when known. A rename
+    // leaves its target on its source's file system, so the folders of renamed targets
+    // need no look of their own.
     Commit(const std::map<std::string, ManifestEntry>& entries, const std::set<std::string>& copied,
-           bool showSpinner)
+           const FileSystems* sources, bool showSpinner)
         : entries(entries), copied(copied), showSpinner(showSpinner) {
+        if (sources != nullptr) {
+            touched = *sources;
+            renamesNoted = true;
+        }
         std::string real;
         if (paths.resolve(std::string(device::Database) + "x", real) == PathStatus::Ok)
             databaseFolder = parentDirectory(real);
@@ -160,10 +167,11 @@ class Commit {
 
     // The real path of path, its missing folders made with make. A path that leads out of
     // /flash is refused.
-    bool resolve(const std::string& path, std::string& real, bool make) {
+    bool resolve(const std::string& path, std::string& real, bool make, bool note = true) {
         PathStatus status = paths.resolve(path, real, nullptr, make);
         if (status == PathStatus::Ok) {
-            touched.note(parentDirectory(real));
+            if (note)
+                touched.note(parentDirectory(real));
             return true;
         }
         int error = errorNumberOf(status);
@@ -222,7 +230,7 @@ class Commit {
     void move(const std::string& path, const ManifestEntry& entry) {
         const std::string argument = entry.fullArgument(path);
         std::string target, source = argument;
-        if (!resolve(path, target, true) || copied.count(path) != 0)
+        if (!resolve(path, target, true, !renamesNoted) || copied.count(path) != 0)
             return;
         if (isUnderFlash(source) && paths.resolve(argument, source) != PathStatus::Ok) {
             fail(path, EXDEV, CommitProblem::Refused);
@@ -232,6 +240,7 @@ class Commit {
             return;
         int error = errno;
         if (error == EXDEV) {
+            touched.note(parentDirectory(target));
             copies.push_back(Copy{&path, source, target, sizeOf(source) - sizeOf(target),
                                   entry.kind == EntryKind::NewFile});
             return;
@@ -329,6 +338,7 @@ class Commit {
     std::string databaseFolder;
     std::vector<Copy> copies;
     FileSystems touched;
+    bool renamesNoted = false;  // touched holds the file systems of the moves' sources
     CommitResult result;
 };
 
@@ -391,16 +401,16 @@ CommitResult Manifest::commit(bool showSpinner) {
         result.problems.push_back(CommitProblem{device::Journal, errno, CommitProblem::Failed});
         return result;
     }
-    return apply(showSpinner);
+    return apply(&sources, showSpinner);
 }
 
 CommitResult Manifest::finishJournal(bool showSpinner) {
     staging::unguard();
-    return apply(showSpinner);
+    return apply(nullptr, showSpinner);
 }
 
-CommitResult Manifest::apply(bool showSpinner) {
-    CommitResult result = Commit(entries, copied, showSpinner).run();
+CommitResult Manifest::apply(const FileSystems* sources, bool showSpinner) {
+    CommitResult result = Commit(entries, copied, sources, showSpinner).run();
     result.started = true;
     for (const CommitProblem& problem : result.problems)
         if (problem.kind == CommitProblem::Failed)

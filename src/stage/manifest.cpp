@@ -237,17 +237,18 @@ std::string ManifestEntry::fullArgument(const std::string& path) const {
     return folder + "/" + device::TemporaryPrefix + argument.substr(1);
 }
 
-void Manifest::setEntry(const std::string& path, EntryKind kind, const std::string& argument) {
+ManifestEntry& Manifest::setEntry(const std::string& path, EntryKind kind,
+                                  const std::string& argument) {
     staging::Busy change;
     auto it = entries.find(path);
-    if (it == entries.end()) {
-        entries.emplace(path, ManifestEntry{kind, argument});
-        return;
-    }
+    if (it == entries.end())
+        return entries.emplace(path, ManifestEntry{kind, false, argument}).first->second;
     if (it->second.kind == EntryKind::NewFile)
         unlink(it->second.fullArgument(path).c_str());
     it->second.kind = kind;
     it->second.argument = argument;
+    it->second.besideOldFile = false;
+    return it->second;
 }
 
 void Manifest::stageMove(const std::string& source, const std::string& target) {
@@ -287,14 +288,21 @@ FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, u
     // A rename can't replace a folder: the commit would fail at every try. (In a folder
     // still to be made there is nothing yet.)
     std::string folder = real.substr(0, existing);
-    if (existing == real.rfind('/') && isFolder(real)) {
+    struct stat old;
+    bool oldFile = existing == real.rfind('/') && lstat(real.c_str(), &old) == 0;
+    if (oldFile && S_ISDIR(old.st_mode)) {
         errno = EISDIR;
         return FdOutStream();
     }
-    if (!room.takes(folder, sizeHint))
+    // Made beside the file it replaces, it is renamed over it on one file system, which
+    // takes no room: the space check need not look at either again.
+    bool besideOldFile = oldFile;
+    if (!room.takes(folder, sizeHint)) {
         folder = scratchDirectory();
-    else if (!markStaging())
+        besideOldFile = false;
+    } else if (!markStaging()) {
         return FdOutStream();
+    }
     std::string name;
     int fd;
     {
@@ -303,7 +311,8 @@ FdOutStream Manifest::createFile(const std::string& target, uint32_t sizeHint, u
         fd = createTemporary(folder, mode != 0 ? mode : 0600, name);
         if (fd < 0)
             return FdOutStream();  // errno still tells why
-        setEntry(target, EntryKind::NewFile, compactTemporary(target, folder, name));
+        setEntry(target, EntryKind::NewFile, compactTemporary(target, folder, name)).besideOldFile =
+            besideOldFile;
         dropRemovalReplacedBy(target);
     }
     return FdOutStream(fd, FileBuffer);
@@ -365,12 +374,12 @@ LoadResult Manifest::load(const std::string& file) {
         if (known && !isStagedPath(fields[1]))
             return refused(number, line);
         if (tag == "U") {
-            read[fields[1]] = ManifestEntry{EntryKind::Unlink, std::string()};
+            read[fields[1]] = ManifestEntry{EntryKind::Unlink, false, std::string()};
         } else if (tag == "L" || tag == "M") {
             if (fields.size() < 3 || (tag == "M" && !isMoveSource(fields[2])))
                 return refused(number, line);
             read[fields[1]] =
-                ManifestEntry{tag == "L" ? EntryKind::Link : EntryKind::Move, fields[2]};
+                ManifestEntry{tag == "L" ? EntryKind::Link : EntryKind::Move, false, fields[2]};
         } else if (tag == "D") {
             done.insert(fields[1]);
         }

@@ -23,6 +23,9 @@ enum class EntryKind : uint32_t {
 
 struct ManifestEntry {
     EntryKind kind = EntryKind::Unlink;
+    // A NewFile whose temporary file was made in the folder of a file that stood at its
+    // path: the commit renames it over that file on one file system, which takes no room.
+    bool besideOldFile = false;
     // For a NewFile whose temporary file lies in a folder of its path as written, only the
     // number of folders up from the path and the six letters that make the temporary
     // file's name unique (no "/"): the rest is known from the entry's own path.
@@ -68,10 +71,13 @@ struct CommitResult {
     bool ok() const { return problems.empty(); }
 };
 
+class FileSystems;
+
 class Manifest {
   public:
-    // Sets the entry of path. A NewFile entry that is replaced loses its temporary file.
-    void setEntry(const std::string& path, EntryKind kind, const std::string& argument);
+    // Sets the entry of path and gives it. A NewFile entry that is replaced loses its
+    // temporary file.
+    ManifestEntry& setEntry(const std::string& path, EntryKind kind, const std::string& argument);
     // At commit, source is renamed onto target.
     void stageMove(const std::string& source, const std::string& target);
     // At commit, a symbolic link to linkTarget is made at linkPath.
@@ -130,7 +136,8 @@ class Manifest {
     bool clashesWithStagedFile(const std::string& path) const;
 
   private:
-    CommitResult apply(bool showSpinner);
+    // sources: the file systems of the moves' sources, when known.
+    CommitResult apply(const FileSystems* sources, bool showSpinner);
     void dropRemovalReplacedBy(const std::string& target);
     void balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) const;
 

@@ -144,7 +144,7 @@ void Manifest::balance(SpaceAccount& flash, SpaceAccount& boot, bool exact) cons
                     std::string source = entry.fullArgument(path);
                     boot.countCommittedMove(source, path, folder);
                     flash.countCommittedMove(source, path, folder);
-                } else {
+                } else if (!entry.besideOldFile) {
                     // A target in a folder still to be made can't be there yet.
                     bool mayExist = !resolved || existing == real.rfind('/');
                     std::string source = entry.fullArgument(path);
