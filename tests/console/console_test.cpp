@@ -46,7 +46,7 @@ TEST_F(ConsoleTest, MessagesArePrefixedCutAt255BytesAndLoggedUnlessQuiet) {
     EXPECT_EQ(set.status, "");
 }
 
-TEST_F(ConsoleTest, StatusLineIsRewrittenInPlace) {
+TEST_F(ConsoleTest, StatusLineIsRewrittenInPlaceAndMessagesTakeItsPlace) {
     set.setStatus("abcdefg");
     EXPECT_EQ(written(), Hide + "\rabcdefg\r" + Show);
     set.setStatus("abcdefg");
@@ -57,10 +57,7 @@ TEST_F(ConsoleTest, StatusLineIsRewrittenInPlace) {
     EXPECT_EQ(written(), Hide + "\r  \r" + Show);
     EXPECT_EQ(set.status, "");
     EXPECT_TRUE(set.log.empty());
-}
-
-// A warning is printed above the status line; an error or note takes its place.
-TEST_F(ConsoleTest, MessagesAndTheStatusLine) {
+    // A warning is printed above the status line; an error or note takes its place.
     const std::tuple<void (PackageSet::*)(const char*, ...), std::string, const char*> cases[] = {
         {&PackageSet::warning, Wipe79 + "WARNING: boom\nworking [##  ]", "working [##  ]"},
         {&PackageSet::error, Hide + "\r              \r" + Show + "ERROR: boom\n", ""},

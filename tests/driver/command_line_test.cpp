@@ -1,5 +1,4 @@
-// The installer's command line end to end: the usage line, the options, and which mode a
-// combination of them runs.
+// The installer's command line end to end: usage, options and which mode runs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,7 +22,6 @@ TEST(CommandLineTest, ArgumentTableAndModePrecedence) {
         {{"--bogus"}, 0, Usage},
         {{"-q", "--safe", "-down", "-i", "--bogus", "--show"}, 0, Usage},
         {{"--show", "-x"}, 0, Usage},
-        {{"--SHOW"}, 0, Usage},
         {{"-r"}, 0, Usage},
         {{"--month"}, 0, Usage},
         {{"--reinstall", "--bogus"}, 0, Resuming + Usage},
@@ -52,10 +50,9 @@ TEST(CommandLineTest, ArgumentTableAndModePrecedence) {
     }
 }
 
-// "--commit" and "--cancel" end the arguments and act on the saved manifest of the root
-// they start in, whatever "-r" says. "--commit" refuses a manifest with a line the
-// installer could not have written, as a whole; "--cancel" deletes the manifest and the
-// temporary files it names, not the other sources of its moves.
+// "--commit" and "--cancel" end the arguments and act on the root they start in. "--commit"
+// refuses a manifest with a line the installer could not have written, as a whole;
+// "--cancel" deletes the manifest and the temporary files it names, not other sources.
 TEST(CommandLineTest, CommitAndCancelTakeTheSavedManifestOfTheirOwnRoot) {
     DeviceRoot root;
     for (std::string dir : {"", "other/"}) {

@@ -1,6 +1,4 @@
-// Commits that can't complete: a nearly full flash, a step the flash refuses, a source
-// lost with the RAM disk, a run ended by a signal while it stages. None may end with
-// status 0, none may leave a package half old and half new for good.
+// Commits that can't complete end with a failing status and leave no package half new.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,18 +18,15 @@ std::string big(Version version, size_t kib, char fill, size_t imageKib = 0) {
     return packageFile(made);
 }
 
-// The run with the interruption library preloaded and env entries.
 std::vector<std::string> preloaded(const std::string& more) {
     return {"LD_PRELOAD=" + InterruptLibrary, more};
 }
 
 }  // namespace
 
-// On a flash of 64 blocks holding a file of 35, a new version of that file has no room
-// beside the old one: it is built in /ram and copied in place of the old file. One that
-// leaves too little room is refused by the check; without the check ("--reinstall") it is
-// installed while it fits at all, else refused before anything changes. From standard
-// input, a package that keeps its image can't have it stored from a copy cut short.
+// On a flash of 64 blocks holding a file of 35, a new version is built in /ram and copied
+// in place of the old one. The check refuses too little room; without it ("--reinstall")
+// what fits at all installs, the rest is refused unchanged, as is an image cut short.
 TEST(FailedCommitTest, NearlyFullFlashInstallsWholeOrNotAtAll) {
     REQUIRE_DEVELOPMENT_KEYS();
     // new size and image size (KiB) | arguments | status | last message
@@ -67,8 +62,7 @@ TEST(FailedCommitTest, NearlyFullFlashInstallsWholeOrNotAtAll) {
     }
 }
 
-// A rename that the flash refuses: the error names the path, the status is 1 and the
-// journal stays; the next start finishes the commit as if nothing had happened.
+// A rename that the flash refuses is reported, and the next start finishes the commit.
 TEST(FailedCommitTest, FailedStepIsReportedAndFinishedByTheNextStart) {
     REQUIRE_DEVELOPMENT_KEYS();
     REQUIRE_INTERRUPT_LIBRARY();
@@ -88,9 +82,8 @@ TEST(FailedCommitTest, FailedStepIsReportedAndFinishedByTheNextStart) {
     EXPECT_EQ(deviceState(failing), deviceState(clean));
 }
 
-// Power is cut during a commit whose new file lies in /ram, and the RAM disk is empty at
-// the next start: the lost file is reported, the package marked incomplete, and the next
-// upgrade run installs it again.
+// A commit cut while its new file lies in /ram, lost by the next start: the package is
+// marked incomplete and the next upgrade run installs it again.
 TEST(FailedCommitTest, SourceLostWithTheRamDiskIsInstalledAgain) {
     REQUIRE_DEVELOPMENT_KEYS();
     REQUIRE_INTERRUPT_LIBRARY();
@@ -100,8 +93,7 @@ TEST(FailedCommitTest, SourceLostWithTheRamDiskIsInstalledAgain) {
             root.makeDir(dir);
         ASSERT_EQ(installFromStdin(root, big(version7(10), 140, 'o')).status, 0);
         root.writeFile(Download + "big.npk", big(version7(11), 140, 'n'));
-        // The first cut that finds the journal written, with the new file still in /ram;
-        // before it nothing is committed, and each start cleans up.
+        // The first cut after the journal is written; each start before it cleans up.
         for (int call = 1; !root.exists("flash/var/pdb/.journal"); ++call) {
             ASSERT_LT(call, 200);
             if (call > 1)
@@ -126,8 +118,7 @@ TEST(FailedCommitTest, SourceLostWithTheRamDiskIsInstalledAgain) {
     }));
 }
 
-// SIGTERM, SIGINT or SIGHUP while a package streams in: what was staged goes, nothing is
-// committed, and the run ends by the signal.
+// A signal while a package streams in ends the run by it, with nothing staged left.
 TEST(FailedCommitTest, SignalWhileStagingLeavesNothing) {
     REQUIRE_DEVELOPMENT_KEYS();
     std::vector<FileEntry> files;

@@ -1,6 +1,5 @@
-// A device made hostile by hand: links planted in /flash that lead out of it. Installs,
-// upgrades and uninstalls change nothing outside /flash. (The interrupted cleanup checks
-// links that stay in /flash and a files list that names folders.)
+// Links planted in /flash that lead out of it: installs, upgrades and uninstalls change
+// nothing outside /flash.
 #include <unistd.h>
 
 #include <gtest/gtest.h>

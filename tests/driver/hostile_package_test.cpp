@@ -1,7 +1,5 @@
-// Hostile package files end to end: cut short, damaged part headers and data, wrong magic,
-// or signed but with unsafe names, corrupt compressed data, an unknown key or a malformed
-// bundle. Given on standard input and in the download directory, each must show the status
-// and message a user is promised and change nothing but the post-install log.
+// Hostile package files, cut short, damaged, or signed but unsafe, on standard input and in
+// the download directory: each shows its status and message and changes nothing else.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,8 +22,7 @@ std::string notMadeFor(const std::string& arch) {
 
 const std::string BrokenFile = std::string("ERROR: broken package ") + FileName;
 const std::string BrokenWebtool = broken("webtool-7.16.1"), BrokenSuite = broken("suite-7.16.1");
-// Whatever a file holds, the installer needs no more than this; the sanitizers' shadow
-// memory can't live with a limit.
+// Whatever a file holds, the installer needs no more; the sanitizers' shadow memory needs more.
 #if defined(__SANITIZE_ADDRESS__)
 const std::string SmallAddressSpace = "ASAN_OPTIONS=detect_leaks=0";
 #else
@@ -34,9 +31,8 @@ const std::string SmallAddressSpace = std::string(AddressSpaceLimit) + std::to_s
 
 struct HostileFile {
     std::string what, bytes;
-    int status;  // of "installer -"
-    // The messages allowed in the post-install log ("" for none) of "installer -" and of
-    // the upgrade run, which ends with status 0.
+    int status;  // of "installer -"; the upgrade run ends with 0
+    // The messages allowed in the post-install log ("" for none) of either run.
     std::vector<std::string> fromStdin, fromDownload;
 };
 
@@ -115,9 +111,8 @@ std::string suite(const std::string& firstMember = "suite-a",
     return writer.bytes();
 }
 
-// "installer -" on suite cut short at the start of a part: nothing before the bundle
-// header is whole, the broken bundle (status 3, no members) before the first member, and
-// the broken bundle (2) once a member has begun.
+// suite cut short at the start of a part: "installer -" shows nothing before the bundle
+// header, the broken bundle with status 3 before the first member, with 2 after.
 HostileFile suiteCutAt(const std::string& bundle, size_t cut) {
     int status = 0;
     for (const PartLocation& part : partsOf(bundle))
@@ -143,8 +138,6 @@ void installSystem(const DeviceRoot& root) {
     root.writeFile("flash/bin/webtool", "old tool", 0755);
 }
 
-// Runs the installer on a fresh device with each file on standard input and in the
-// download directory, and checks what it shows and that the device is unchanged.
 void expectAllRefused(const std::vector<HostileFile>& files) {
     for (const HostileFile& file : files) {
         for (bool fromStdin : {true, false}) {
@@ -173,8 +166,7 @@ void expectAllRefused(const std::vector<HostileFile>& files) {
 
 }  // namespace
 
-// The files the hostile ones are made from install. (The interrupted-run tests install
-// names with blanks and backslashes, and one as long as a target may be.)
+// The files the hostile ones are made from install.
 TEST(HostilePackageTest, ValidFilesInstall) {
     REQUIRE_DEVELOPMENT_KEYS();
     for (const std::string& file : {webtool(), suite()}) {
@@ -217,9 +209,8 @@ TEST(HostilePackageTest, DamagedPartHeadersAndData) {
     for (const PartLocation& part : partsOf(file)) {
         std::string at = " of part " + std::to_string(part.type);
         size_t data = part.headerOffset + 6;
-        // A length one off shifts every later part header: the file reads as garbage,
-        // which is either no package or a broken one. An architecture part one off is
-        // read one byte short or long.
+        // A length one off makes the rest garbage: no package or a broken one. An
+        // architecture part one off is read one byte short or long.
         auto withLength = [&](uint32_t length) {
             return std::string(file).replace(part.headerOffset + 2, 4, le32(length));
         };
@@ -232,8 +223,7 @@ TEST(HostilePackageTest, DamagedPartHeadersAndData) {
             else if (part.length > 0 || delta > 0)
                 files.push_back({what, bytes, 1, {"", BrokenWebtool}, {BrokenFile, BrokenWebtool}});
         }
-        // A part that runs to the end of the file swallows the rest: a selector takes the
-        // header with it, an architecture part takes the rest of the file as its text.
+        // A part that runs to the end swallows the rest, the header with a selector.
         std::string endless = withLength(0xFFFFFFFF);
         if (part.type == PartDigestSelector)
             files.push_back(unreadable("length 0xFFFFFFFF" + at, endless));
@@ -246,8 +236,7 @@ TEST(HostilePackageTest, DamagedPartHeadersAndData) {
         std::string unknown = std::string(file).replace(part.headerOffset, 2, le16(0x7777));
         files.push_back(part.type == PartPackageHeader ? unreadable("unknown type" + at, unknown)
                                                        : refused("unknown type" + at, unknown));
-        // A bit flip in the data of a signed part changes what is read or only what is
-        // signed (the selector is not signed: only its type counts).
+        // A bit flip in a signed part changes what is read or only what is signed.
         size_t flip = data + (part.type == PartSignature ? 68 : isList(part.type) ? 2 : 0);
         std::string message =
             part.type == PartPackageHeader  ? broken("vebtool-7.16.1")

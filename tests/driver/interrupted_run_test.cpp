@@ -1,7 +1,5 @@
-// Runs cut short at every change they make to the file system, as a crash would cut them:
-// the next start, which does nothing else ("--show"), must finish what the run had begun
-// to commit and leave no temporary file behind, so that every package is wholly old or
-// wholly new, also when that start is cut in turn. Whole runs show what each mode leaves.
+// Runs cut short at each change of the file system, as by a crash: the next start ("--show")
+// leaves every package wholly old or wholly new and no temporary file, also when cut in turn.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,9 +17,8 @@ namespace fs = std::filesystem;
 const std::string PreloadInside = "/.test-bin/libinterrupt_after.so";
 const Version Old = 0x07106600, Next = 0x07106601;  // 7.16 and 7.16.1
 
-// All that a run may change, with permission bits, but the post-install log and the
-// marker of a run in progress; and the table of the start that follows the run, which
-// finishes what an interrupted run left.
+// What a run may change (with permission bits) less the post-install log and the marker of
+// a run in progress, and the table of the next start, which finishes an interrupted run.
 using Outcome = std::pair<std::map<std::string, std::pair<std::string, mode_t>>, std::string>;
 
 Outcome nextStart(const DeviceRoot& root) {
@@ -50,9 +47,8 @@ void copyDevice(const std::string& from, const std::string& to) {
     }
 }
 
-// A run of the installer, performed with the interruption library preloaded when there is
-// one: ended at its limit-th change of the file system (status 99), or, with limit 0,
-// counting them. "--commit" acts on the current root, so it is started inside it.
+// A run, with the interruption library preloaded when there is one: ended at its limit-th
+// change (status 99) or, with limit 0, counting them. "--commit" is started inside the root.
 struct Run {
     std::vector<std::string> args;
     std::string input = "";
@@ -79,11 +75,9 @@ std::multiset<std::string> sortedLines(const std::string& text) {
     return {lines.begin(), lines.end()};
 }
 
-// Runs run whole, and check looks at what it showed and left. Then cuts the run at each
-// of its changes: the next start leaves the device as it was before the run (only while
-// no journal was on flash) or as the whole run leaves it. Then, for the first, a middle
-// and the last cut that left a journal, cuts the finishing start at each of its own
-// changes.
+// Runs run whole and checks it; then cuts it at each of its changes: the next start leaves
+// the device as before the run (only while no journal is on flash) or as the whole run does.
+// For the first, a middle and the last cut with a journal, cuts the finishing start too.
 void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
                             const std::function<void(const RunResult&)>& check) {
     DeviceRoot store;
@@ -146,14 +140,22 @@ std::string package(const char* name, Version version, uint32_t flags,
     return packageFile(made);
 }
 
-// Installed: webtool, dns and legacy described by meta files, the system package whose
-// stored file is the boot image, a post-install log whose last line was cut short. In the
-// download directory: webtool (files replaced, added, dropped, one empty, names with a
-// blank and a backslash), dns (one file unchanged), system (a boot image of several copy
-// blocks), vpn, new, keeping its image, and a file that is no package file; in
-// /flash/rw/pckg/, not searched while the download directory offers files, f. legacy is
-// scheduled for uninstalling. /ram and /rw are file systems of their own, so that files
-// cross into /flash by copy: body runs with them, given the offered files by name.
+// A bundle "suite" kept as its stored image, with members of its own.
+std::string suite(Version version,
+                  const std::vector<std::pair<const char*, const char*>>& members) {
+    std::vector<std::string> files;
+    for (const auto& [name, content] : members)
+        files.push_back(
+            package(name, version, 0, {{std::string("bin/") + name, content, 0100755}}));
+    return signedBundle(Package("suite", version, 1700000000), files, {}, "suite image");
+}
+// Installed: webtool, dns and legacy (meta files), system (its stored image the boot image),
+// the bundle suite of a and b, a post-install log whose last line was cut short. Downloaded:
+// suite of a and c, webtool (files replaced, added, dropped, one empty, names with a blank
+// and a backslash), dns (one file unchanged), system (a boot image of several blocks), vpn
+// keeping its image, and a non-package file; f waits unsearched in /flash/rw/pckg/; legacy
+// is to be uninstalled. body runs with /ram and /rw file systems of their own (files cross
+// into /flash by copy), given the offered files.
 bool withUpgradeOffered(
     const DeviceRoot& root,
     const std::function<void(const std::map<std::string, std::string>&)>& body) {
@@ -162,6 +164,7 @@ bool withUpgradeOffered(
         {"dns", {"bin/dns", "lib/libdns.so"}},
         {"legacy", {"bin/legacy", "share/legacy/data"}},
     };
+    EXPECT_EQ(installFromStdin(root, suite(Old, {{"a", "old a"}, {"b", "old b"}})).status, 0);
     const std::string db = "flash/var/pdb/";
     for (const auto& [name, files] : installed) {
         root.writeFile(db + name + "/version", std::to_string(Old) + " 1600000000\n");
@@ -195,6 +198,7 @@ bool withUpgradeOffered(
              package("dns", Next, 0,
                      {{"bin/dns", "new dns", 0100755}, {"lib/libdns.so", "old lib/libdns.so"}})},
             {"vpn", package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image")},
+            {"suite", suite(Next, {{"a", "new a"}, {"c", "new c"}})},
             {"system", package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel)},
         };
         for (const auto& [name, file] : offered)
@@ -207,27 +211,21 @@ bool withUpgradeOffered(
 
 // What the upgrade leaves, whether run at once or saved and committed later.
 void expectUpgraded(const DeviceRoot& root, const std::map<std::string, std::string>& offered) {
-    EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"dns", "system", "vpn", "webtool"}));
+    EXPECT_EQ(databaseNames(root),
+              (std::vector<std::string>{"a", "c", "dns", "suite", "system", "vpn", "webtool"}));
+    EXPECT_EQ(root.readFile("flash/bin/a"), "new a");
     EXPECT_EQ(root.readFile("flash/bin/webtool"), "new webtool");
     EXPECT_EQ(root.readFile("flash/lib/libdns.so"), "old lib/libdns.so");
     EXPECT_TRUE(root.exists("flash/etc/webtool.d/empty"));
     EXPECT_EQ(root.readFile("flash/share/webtool/Unix Makefiles.rst"), "blank");
     EXPECT_EQ(root.readFile("flash/share/webtool/back\\slash"), "backslash");
-    for (const char* gone : {"flash/share/webtool/old-doc", "flash/bin/legacy", "flash/bin/f"})
+    for (const char* gone :
+         {"flash/share/webtool/old-doc", "flash/bin/legacy", "flash/bin/f", "flash/bin/b"})
         EXPECT_FALSE(root.exists(gone)) << gone;
     EXPECT_EQ(root.readFile("flash/var/pdb/vpn/image"), offered.at("vpn"));
+    EXPECT_EQ(root.readFile("flash/var/pdb/suite/image"), offered.at("suite"));
     EXPECT_EQ(root.readFile("flash/bootimage"), offered.at("system"));
     EXPECT_EQ(root.linkTarget("flash/var/pdb/system/image"), "/flash/bootimage");
-}
-
-// A bundle "suite" kept as its stored image, with members of its own.
-std::string suite(Version version,
-                  const std::vector<std::pair<const char*, const char*>>& members) {
-    std::vector<std::string> files;
-    for (const auto& [name, content] : members)
-        files.push_back(
-            package(name, version, 0, {{std::string("bin/") + name, content, 0100755}}));
-    return signedBundle(Package("suite", version, 1700000000), files, {}, "suite image");
 }
 
 }  // namespace
@@ -241,10 +239,10 @@ TEST(InterruptedRunTest, UpgradeRun) {
             expectUpgraded(root, offered);
             const std::string log = root.readFile("flash/postlog");
             EXPECT_EQ(log.substr(0, 18), "one\ntwo\ninstalled ");
-            EXPECT_EQ(sortedLines(log),
-                      (std::multiset<std::string>{"one", "two", "installed dns-7.16.1",
-                                                  "installed system-7.16.1", "installed vpn-7.16.1",
-                                                  "installed webtool-7.16.1"}));
+            EXPECT_EQ(sortedLines(log), (std::multiset<std::string>{
+                                            "one", "two", "installed dns-7.16.1",
+                                            "installed suite-7.16.1", "installed system-7.16.1",
+                                            "installed vpn-7.16.1", "installed webtool-7.16.1"}));
         });
     }));
 }
@@ -272,23 +270,9 @@ TEST(InterruptedRunTest, CommitOfSavedUpgrade) {
     }));
 }
 
-TEST(InterruptedRunTest, BundleKeptAsImage) {
-    REQUIRE_DEVELOPMENT_KEYS();
-    DeviceRoot root;
-    ASSERT_EQ(installFromStdin(root, suite(Old, {{"a", "old a"}, {"b", "old b"}})).status, 0);
-    const std::string next = suite(Next, {{"a", "new a"}, {"c", "new c"}});
-    root.writeFile("rw/pckg/.download/suite.npk", next);
-    expectEveryCutFinished(root, {}, [&](const RunResult&) {
-        EXPECT_EQ(databaseNames(root), (std::vector<std::string>{"a", "c", "suite"}));
-        EXPECT_EQ(root.readFile("flash/var/pdb/suite/image"), next);
-        EXPECT_EQ(root.readFile("flash/bin/a"), "new a");
-        EXPECT_FALSE(root.exists("flash/bin/b"));
-    });
-}
+// The copy of the package read from standard input becomes its stored image; offered again,
+// the same file is passed over and its copy dropped. A name as long as a target may be is fine.
 
-// The copy of the package read from standard input becomes its stored image; offered
-// again, the same file is passed over and its copy dropped. A name as long as a target
-// may be is fine.
 TEST(InterruptedRunTest, InstallFromStandardInput) {
     REQUIRE_DEVELOPMENT_KEYS();
     DeviceRoot root;

@@ -1,5 +1,4 @@
-// The package table of "--show": header, rule, rows and build times (UTC, unsigned), byte
-// for byte, of every kind of database entry.
+// The table of "--show", byte for byte (build times UTC, unsigned), of every kind of entry.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 

@@ -1,6 +1,5 @@
 // The upgrade run end to end: where package files are looked for, the downgrade marker
-// and a refused file dropping the whole run. (The interrupted-run tests check what a run
-// leaves, the post-install log and the cleanup.)
+// and a refused file dropping the whole run.
 #include <gtest/gtest.h>
 
 #include "support/packages.h"

@@ -1,5 +1,4 @@
-// Loading the package database: meta files, state and schedule files, stored images. Each
-// case is a set of files on a device root and the loaded records in a compact text form.
+// Loading the package database: meta files, state and schedule files, stored images.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,8 +48,7 @@ std::string recordsText(const PackageSet& set) {
     return text.str();
 }
 
-// Makes files on a fresh root, loads its database in a child chrooted there and compares
-// the console output followed by the records.
+// Loads the database of a fresh root holding files; compares the output, then the records.
 void expectLoaded(const Files& files, const std::string& expected) {
     DeviceRoot root;
     for (const auto& [path, content] : files) {

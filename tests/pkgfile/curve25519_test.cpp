@@ -1,5 +1,4 @@
-// Tests of the legacy check's curve arithmetic: full reduction, key preparation and the
-// two-scalar ladder against answers of an independent implementation.
+// The legacy check's curve arithmetic against answers of an independent implementation.
 #include "pkgfile/curve25519.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Tests of the decompressing stream: block delivery, ends, corrupt data. Skipping an entry is
-// among the install driver's cases.
+// Tests of the decompressing stream: block delivery, ends, corrupt data.
 #include "pkgfile/inflate_stream.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +19,7 @@ std::string noise(size_t size) {
     return data;
 }
 
-// A source that hands out one byte per read, so that most refills consume input without
-// producing output.
+// One byte per read, so that most refills consume input without producing output.
 struct TrickleSource : std::streambuf {
     explicit TrickleSource(std::string data) : data(std::move(data)) {}
     std::streamsize xsgetn(char* s, std::streamsize count) override {
@@ -67,9 +65,8 @@ TEST(InflateStream, DeliversBlocksOfAtMost4096AndEnds) {
         EXPECT_EQ(readAll(trickled, 1000), Data + std::string(5000, 'x')) << "level " << level;
     }
 
-    // Bad data reads as an early end that is not complete; only good data ends whole. The
-    // check bytes at the end are not compared (the package's signature covers them), but
-    // they must be there.
+    // Bad data reads as an early end that is not complete. The check bytes at the end must
+    // be there but are not compared (the package's signature covers them).
     const std::string good = compress(Data);
     std::string badHeader = good, badChecksum = good;
     badHeader[1] ^= 1;

@@ -1,6 +1,5 @@
 // The package file reader, from a string, a pipe and a descriptor: header parts, parts passed
-// over, reading within a part. Whole files and bundles, and files cut short, are read by the
-// end-to-end tests.
+// over, reading within a part (whole files are read end to end).
 #include "pkgfile/package_file.h"
 #include "pkg/package_header.h"
 
@@ -125,11 +124,9 @@ TEST(PackageFileTest, ReadPackageHeaderTakesTheOptionalPartsInOrder) {
     }
 }
 
-// Short parts are read through the source's buffer, long ones sought over when nothing
-// needs their bytes; either way the next wanted part starts where it should, and reading
-// stops at its end. What the digest covers and what a copy gets is checked by every signed
-// package the end-to-end tests install and every image they keep. The last part runs past the end
-// of the file: a descriptor can seek there, yet the reader must still see the end.
+// Short parts are read through, long ones sought over; either way the next wanted part
+// starts where it should and reading stops at its end. The last part runs past the end of
+// the file: a descriptor can seek there, yet the reader must still see the end.
 TEST(PackageFileTest, PartsOfEverySizeArePassedOverAndReadingStaysWithinThePart) {
     const size_t sizes[] = {0, 1, 4095, 4096, 8191, 16384, 16385, 70000};
     std::string body;

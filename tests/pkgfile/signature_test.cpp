@@ -1,5 +1,4 @@
-// Tests of signature verification: the system's vectors, the levels a signature part
-// gives through the reader and the levels packages need.
+// Signature verification: vectors, the levels signature parts give and packages need.
 #include "pkgfile/signature.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +108,7 @@ TEST(SignatureLevel, SignaturePartSizeDecidesWhichSignaturesCount) {
         return file.substr(0, parts.back().headerOffset) + le16(PartSignature) +
                le32(uint32_t(length)) + content;
     };
-    // The digest covers the signature part's header, so the data is signed again for
-    // each length.
+    // The digest covers the signature part's header: each length is signed again.
     auto resigned = [&](size_t length, bool badEd25519, bool badLegacy) {
         uint8_t digest[32];
         packageDigest(withSignature(length, "").substr(parts[1].headerOffset), DigestKind::Sha256,

@@ -34,14 +34,12 @@ std::string unescaped(std::string text) {
 
 }  // namespace
 
-// One run on a device root prepared by before: files installed from standard input, or
-// written (path=content, "@name" for a file's bytes, <fifo>; path/ a folder). The messages
-// of the run ("+" between them, "broken X" for "ERROR: installation of X failed: broken
-// package"): the last for "installer -", any for the upgrade run ("download": the offered
-// file waits in the download folder). Then what paths hold ("\n" a line end, <gone>
-// nothing, a folder the names in it, path#MODE permission bits; "-": the device is
-// unchanged). A refused file fails "installer -" and drops the upgrade run, which still
-// ends with status 0.
+// One run on a root prepared by before: files installed from standard input, or written
+// (path=content, "@name" for a file's bytes, <fifo>; path/ a folder). Messages ("+" between,
+// "broken X" for X's broken package): the last of "installer -", any of the upgrade run
+// ("download": the file waits in the download folder). Then what paths hold ("\n" a line
+// end, <gone> nothing, a folder the names in it, path#MODE its bits; "-": unchanged). A
+// refused file fails "installer -" and drops the upgrade run, which still ends with 0.
 // what | before | offered | arguments, environment | messages | path=content; ...
 TEST(InstallDriverTest, InstallsAndRefusals) {
     REQUIRE_DEVELOPMENT_KEYS();

@@ -1,8 +1,5 @@
-// Tests of the commit: removals before moves, directories, links, copies across file
-// systems and the spinner.
+// Tests of the commit: removals before moves, links, copies across file systems.
 #include "stage/commit.h"
-
-#include <unistd.h>
 
 #include <cerrno>
 

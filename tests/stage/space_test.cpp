@@ -36,10 +36,9 @@ void stage(Manifest& manifest, const std::string& step) {
 
 }  // namespace
 
-// A temporary file beside its old target on the same device costs nothing more; one
-// beside a new target is counted although it already takes its blocks; a replaced file
-// staged for removal as well gives its blocks back once. A commit needs a block for its
-// journal besides.
+// A temporary file beside its old target costs nothing more, beside a new target it is
+// counted again; a replaced file also staged for removal gives its blocks back once. The
+// journal takes a block.
 // title | size of /flash | of /flash/boot ("-": none) | steps | fits
 TEST(SpaceTest, FitsOnFlashKeepsMoreThanSixteenBlocksFree) {
     for (const std::string& line : fields(R"(

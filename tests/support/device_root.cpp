@@ -29,8 +29,7 @@ std::vector<std::string> splitWords(const std::string& text) {
 
 const std::vector<std::string> Emulator = splitWords(INSTALLER_EMULATOR);
 
-// Gives this process the right to chroot and mount: nothing to do as root, else a user
-// namespace in which it is root.
+// The right to chroot and mount: as root already, else in a user namespace.
 bool gainRoot() {
     std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
     if (uid == "0")
@@ -81,19 +80,17 @@ unsigned long long envNumber(const std::vector<std::string>& env, const std::str
     return 0;
 }
 
-// Runs argv[0] with the rest as its arguments and input on standard input, capturing both
-// outputs in files (so the child never waits for this process to read them). With a root
-// the child sees /proc inside it (the sanitizers read it, whether the child enters the
-// root itself (enter) or the installer does with "-r"); a failure there only costs their
-// options.
+// Runs argv with input, both outputs captured in files (so the child never waits for this
+// process to read them). With a root the child sees /proc inside it, for the sanitizers,
+// whether it enters the root itself (enter) or the installer does with "-r".
 RunResult runProcess(std::vector<std::string> argv, const std::string& input,
                      const std::vector<std::string>& env, const std::string& root = "",
                      bool enter = false) {
     FILE* out = tmpfile();
     FILE* err = tmpfile();
     int inPipe[2];
-    // Close-on-exec: a run started meanwhile from another thread must not keep this run's
-    // input open. A child that exits without reading all of its input must not kill the test.
+    // Close-on-exec: a run started meanwhile by another thread must not hold this input
+    // open. A child that leaves input unread must not kill the test.
     if (out == nullptr || err == nullptr || pipe2(inPipe, O_CLOEXEC) != 0)
         return {};
     signal(SIGPIPE, SIG_IGN);
@@ -152,8 +149,7 @@ std::vector<std::string> programCommand(const std::string& binary,
     return argv;
 }
 
-// Forks a child that runs enter, then body; true when enter succeeded and body's
-// assertions held.
+// Forks a child that runs enter, then body; true when enter succeeded and body's checks held.
 bool passesInChild(const std::function<bool()>& enter, const std::function<void()>& body) {
     fflush(nullptr);
     pid_t pid = fork();
@@ -239,9 +235,8 @@ RunResult DeviceRoot::runOnRoot(const std::vector<std::string>& args, const std:
     return runProcess(programCommand(INSTALLER_BINARY, all), input, env, rootPath);
 }
 
-// Copies the installer into the root, once, with what it needs to start there: the
-// emulator of a cross build, else the shared libraries that ldd names, the dynamic loader
-// as ld.so. Runs it there.
+// Copies the installer into the root, once, with the emulator of a cross build, else the
+// libraries that ldd names (the dynamic loader as ld.so), and runs it there.
 RunResult DeviceRoot::runInside(const std::vector<std::string>& args, const std::string& input,
                                 const std::vector<std::string>& env) const {
     const std::string dir = path(InsideDir) + "/", inside = "/" + InsideDir + "/";
@@ -290,7 +285,6 @@ bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts
     return passesInChild([&] { return prepareMounts(root, mounts); }, body);
 }
 
-// The C++ streams need no flush of their own: they write through the C streams.
 std::string captureOutput(int fd, const std::function<void()>& body) {
     FILE* file = tmpfile();
     if (file == nullptr)

@@ -1,5 +1,4 @@
-// Test support: a temporary device root, the real installer run on it, and code run
-// inside it (chrooted, in a user namespace when not root).
+// Test support: a temporary device root, the installer run on it, and code run inside it.
 #pragma once
 
 #include <functional>
@@ -9,10 +8,9 @@
 
 #include "support/files.h"
 
-// Env entries of a run that the child's environment does not get: "RLIMIT_AS=<bytes>"
-// limits its address space; "SIGNAL_AT_PAUSE=<number>" sends it that signal in place of
-// the second half of its input when "PAUSE_INPUT_MS=<ms>" (which it gets) splits the
-// input in two halves with that pause between them.
+// Env entries of a run that the child does not get: "RLIMIT_AS=<bytes>" limits its address
+// space; "SIGNAL_AT_PAUSE=<number>" sends that signal in place of the second half of the
+// input when "PAUSE_INPUT_MS=<ms>" (which it gets) pauses between the halves.
 constexpr char AddressSpaceLimit[] = "RLIMIT_AS=";
 
 struct RunResult {
@@ -41,16 +39,14 @@ class DeviceRoot {
     bool exists(const std::string& relative) const { return pathPresent(path(relative)); }
     // The target of a link, "" when relative is no link.
     std::string linkTarget(const std::string& relative) const;
-    // Every path under the root (relative, directories ending in "/") mapped to its
-    // content ("-> target" for links), less what runInside copies in.
+    // Every path under the root (directories ending in "/") to its content ("-> target"
+    // for links), less what runInside copies in.
     std::map<std::string, std::string> snapshot() const;
 
-    // Runs "installer -r ROOT args..." with input on standard input and env entries
-    // "NAME=value" added to the environment.
+    // Runs "installer -r ROOT args..." with input and env entries "NAME=value" added.
     RunResult runOnRoot(const std::vector<std::string>& args, const std::string& input = "",
                         const std::vector<std::string>& env = {}) const;
-    // Runs the installer already inside the root (for --commit and --cancel, which act
-    // before any change of root).
+    // Runs the installer inside the root (for --commit and --cancel, which ignore "-r").
     RunResult runInside(const std::vector<std::string>& args, const std::string& input = "",
                         const std::vector<std::string>& env = {}) const;
 
@@ -58,12 +54,10 @@ class DeviceRoot {
     std::string rootPath;
 };
 
-// Runs body in a child process chrooted to root (in a user namespace when not root).
-// GoogleTest assertions inside body count: the result is false when one failed or the
-// child died. Output of the child goes to this process's output.
+// Runs body in a child chrooted to root (in a user namespace when not root); false when an
+// assertion in it failed or it died.
 bool runInRoot(const std::string& root, const std::function<void()>& body);
-// Runs a program of the build (under the board's emulator in a cross build) with args,
-// input on standard input and env entries "NAME=value" added.
+// Runs a program of the build (under the emulator of a cross build) as runOnRoot does.
 RunResult runBuiltProgram(const std::string& binary, const std::vector<std::string>& args,
                           const std::string& input = "", const std::vector<std::string>& env = {});
 
@@ -75,13 +69,11 @@ struct TestMount {
 // mounts (in order, so a mount can lie inside an earlier one) before entering the root.
 bool runInRootWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                          const std::function<void()>& body);
-// As runInRootWithMounts, but body runs without changing root: the DeviceRoot's own
-// operations and the installer runs it starts see the file systems mounted in it.
+// As runInRootWithMounts, but body runs without changing root, seeing the mounts.
 bool runWithMounts(const std::string& root, const std::vector<TestMount>& mounts,
                    const std::function<void()>& body);
 
-// Runs body with file descriptor fd (1 or 2) sent to a temporary file and returns what
-// was written there. Flushes the C and C++ streams around body.
+// What body writes to file descriptor fd (1 or 2).
 std::string captureOutput(int fd, const std::function<void()>& body);
 // Path of a file of the source tree (for committed test data).
 std::string sourcePath(const std::string& relative);

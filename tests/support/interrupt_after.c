@@ -1,11 +1,9 @@
 /* Test support, preloaded into the installer: ends the process with status 99 at the N-th
- * call that changes the file system (N from INTERRUPT_AFTER_CALLS), as a crash or a power
- * cut would. That call does nothing, but a write of more than one byte writes its first
- * half, leaving a file cut short. Without N the process reports "mutating calls: COUNT"
- * on standard error at its end. A rename onto a path ending in FAIL_RENAMES_TO fails with
- * EIO, as a failing flash would make it. Only calls into the C library are seen, which is
- * how the installer and the C++ library reach the file system. Each of open and open64
- * (and the others) is wrapped: the headers must not turn one name into the other. */
+ * call into the C library that changes the file system (N from INTERRUPT_AFTER_CALLS), as a
+ * power cut would; that call does nothing, but a write of more than one byte writes half.
+ * Without N the process reports "mutating calls: COUNT" on standard error at its end. A
+ * rename onto a path ending in FAIL_RENAMES_TO fails with EIO, as a failing flash would.
+ * open and open64 (and the others) are each wrapped: the headers must not merge the names. */
 #undef _FILE_OFFSET_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>

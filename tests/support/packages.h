@@ -1,5 +1,4 @@
-// Test support: signed package files and bundles made with the development keys, and
-// what the install tests look at on a device root.
+// Test support: package files signed with the development keys, and device-root checks.
 #pragma once
 
 #include <map>
@@ -17,7 +16,7 @@ Version version7(unsigned minor, unsigned build = 0);
 // A dependency, provides or conflicts entry with open bounds unless given.
 Dependency entry(const std::string& name, Version min = 0, Version max = 0);
 
-// What a test package is made of (a Package can't be copied, this can).
+// What a test package is made of (copyable, unlike a Package).
 struct PackageSpec {
     std::string name;
     Version version = 0;
@@ -51,8 +50,7 @@ bool developmentKeysBuiltIn();
 #define REQUIRE_DEVELOPMENT_KEYS() \
     if (!developmentKeysBuiltIn()) \
     GTEST_SKIP() << "this build has its own public keys"
-// The library that ends a run at its N-th change of the file system (interrupt_after.c);
-// "" where it can't be preloaded.
+// The library that ends a run at its N-th change (interrupt_after.c); "" where not preloadable.
 extern const std::string InterruptLibrary;
 #define REQUIRE_INTERRUPT_LIBRARY() \
     if (InterruptLibrary.empty())   \

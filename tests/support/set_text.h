@@ -1,9 +1,5 @@
-// Test support: package records and sets written in a compact text form, so that a
-// planning case is one line of data. A record is
-//
-//   name [version] [token...]
-//
-// name "-" is the empty name; version 6.40, 6.40.5, 6.41beta3, 6.41rc (default 1.0) or
+// Test support: package records in a compact text form, "name [version] [token...]": name
+// "-" is the empty name; version 6.40, 6.40.5, 6.41beta3, 6.41rc (default 1.0) or
 // "placeholder". Tokens: built=N, disabled, user, uninstall, enable, disable, isbundle,
 // arch=TEXT, bundle=NAME, deps=LIST, provides=LIST, conflicts=LIST, files=/a,/b and
 // members=NAME@VERSION,... (a bundle file's contents). A LIST entry is
