@@ -7,9 +7,10 @@
 
 namespace {
 
-std::string textsOf(const std::vector<InstalledPackage*>& packages) {
+template <typename List>
+std::string textsOf(const List& packages) {
     std::string text;
-    for (const InstalledPackage* package : packages)
+    for (const Package* package : packages)
         text += (text.empty() ? "" : " ") + packageText(*package);
     return text.empty() ? "-" : text;
 }
@@ -125,10 +126,7 @@ TEST(LookupTest, SelectionKeepsOneVersionPerNameAndOrderingFollowsNeeds) {
             list.push_back(records.back().get());
         }
         selectAndOrder(set, list, f[1] == "-" ? NoFloor : parseVersion(f[1]), f[2] == "1");
-        std::string result;
-        for (const Package* package : list)
-            result += (result.empty() ? "" : " ") + packageText(*package);
-        EXPECT_EQ(result.empty() ? "-" : result, f[3]) << line;
+        EXPECT_EQ(textsOf(list), f[3]) << line;
         EXPECT_EQ(logText(set), f.size() > 4 ? f[4] : "") << line;
     }
 }
