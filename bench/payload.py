@@ -66,29 +66,26 @@ def copy_one(path, destination):
     return os.path.getsize(target)
 
 
-def copy_files(destination, mebibytes):
-    budget = mebibytes << 20
+def copy_until(destination, paths, enough):
+    """Copies paths until enough(count, total) holds; prints the count and total size."""
     count = total = 0
-    for path in candidates():
-        if total >= budget:
+    for path in paths:
+        if enough(count, total):
             break
         size = copy_one(path, destination)
         if size:
             count += 1
             total += size
     print(count, total)
+
+
+def copy_files(destination, mebibytes):
+    copy_until(destination, candidates(), lambda count, total: total >= mebibytes << 20)
 
 
 def copy_small_files(destination, wanted):
-    count = total = 0
-    for path in candidates(("/usr/share",), *SMALL_FILES):
-        if count >= wanted:
-            break
-        size = copy_one(path, destination)
-        if size:
-            count += 1
-            total += size
-    print(count, total)
+    copy_until(destination, candidates(("/usr/share",), *SMALL_FILES),
+               lambda count, total: count >= wanted)
 
 
 def regular_files(top):
