@@ -90,10 +90,13 @@ apk_options="--arch x86_64 --no-network --allow-untrusted --no-scripts --force-n
 #     hierarchy (chattr +T), so that ext4 gives each one block groups of its own: the old
 #     files one tool's upgrade removes are in groups no other tool allocates in. The roots
 #     of fresh installs, which remove nothing, share one more such directory, "fresh".
-#  2. Nothing else is removed while timed runs go on. With the 400 MiB payload, a round's
-#     roots are removed after it, to bound the space taken, and the next round's timed runs
-#     wait until that is a minute old (its set-up mostly fills the time); a quick run keeps
-#     its roots to the end.
+#  2. Nothing else is removed while timed runs go on. A round's roots stay to the end while
+#     the disk keeps 16 GiB free; with less, they are removed after the round and the next
+#     round's timed runs wait until that is a minute old (its set-up mostly fills the time).
+#     A minute is not always enough: once a run allocates in an inode table block, the
+#     deleted inodes of that block count as recent for six minutes, and a tool that creates
+#     many files in one folder (the installer's temporaries of a fresh install, in the
+#     nearest existing folder) meets them all.
 settle_seconds=70
 deleted_at=0
 
@@ -402,9 +405,12 @@ while [ $round -le "$runs" ]; do
         done
     done
 
-    # The roots go now (see "the file system" above); what follows allocates no inodes,
-    # and the next round's set-up runs while the deletions settle.
-    [ $quick = 1 ] || removed "$r"
+    # Without room to keep them, the roots go now (see "the file system" above); what
+    # follows allocates no inodes, and the next round's set-up runs while the deletions
+    # settle.
+    if [ "$(df -Pk "$roots" | awk 'NR == 2 { print $4 }')" -lt $((16 * 1024 * 1024)) ]; then
+        removed "$r"
+    fi
 
     for _ in 1 2 3 4 5; do
         sample show -- "$installer" -r "$showdb/root" --show
