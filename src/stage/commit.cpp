@@ -18,6 +18,7 @@
 #include "stage/file_util.h"
 #include "stage/journal.h"
 #include "stage/manifest.h"
+#include "stage/rename_batch.h"
 #include "stage/signal_guard.h"
 
 // Flushes the file systems that hold the given folders.
@@ -155,6 +156,7 @@ class Commit {
         for (const auto& [path, entry] : entries)
             if (entry.kind == EntryKind::Move || entry.kind == EntryKind::NewFile)
                 move(path, entry);
+        runRenames();
         copyAll();
         touched.sync();
         return result;
@@ -236,13 +238,27 @@ class Commit {
             fail(path, EXDEV, CommitProblem::Refused);
             return;
         }
-        if (rename(source.c_str(), target.c_str()) == 0)
-            return;
-        int error = errno;
+        // The moves of one manifest are independent of one another: each has a target and
+        // a source of its own, and its folders are made here.
+        renames.add(&path, std::move(source), std::move(target));
+        if (renames.full())
+            runRenames();
+    }
+
+    void runRenames() {
+        renames.run();
+        for (const RenameBatch::Rename& done : renames.done())
+            if (done.error != 0)
+                renameFailed(*done.path, done.source, done.target, done.error);
+        renames.clear();
+    }
+
+    void renameFailed(const std::string& path, const std::string& source, const std::string& target,
+                      int error) {
         if (error == EXDEV) {
             touched.note(parentDirectory(target));
-            copies.push_back(Copy{&path, source, target, sizeOf(source) - sizeOf(target),
-                                  entry.kind == EntryKind::NewFile});
+            copies.push_back(
+                Copy{&path, source, target, sizeOf(source) - sizeOf(target), isOwned(path)});
             return;
         }
         if (error == ENOENT && movedBefore(source, target))
@@ -250,6 +266,11 @@ class Commit {
         errno = error;
         perror("rename");
         fail(path, error, kindOf(error));
+    }
+
+    bool isOwned(const std::string& path) const {
+        auto entry = entries.find(path);
+        return entry != entries.end() && entry->second.kind == EntryKind::NewFile;
     }
 
     // A source that is gone stays gone, and a folder in the way stays there: trying again
@@ -336,6 +357,7 @@ class Commit {
     bool showSpinner;
     FlashPaths paths;
     std::string databaseFolder;
+    RenameBatch renames;
     std::vector<Copy> copies;
     FileSystems touched;
     bool renamesNoted = false;  // touched holds the file systems of the moves' sources

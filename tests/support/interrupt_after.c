@@ -44,7 +44,8 @@ static void* real(const char* name) {
 /* Counts a call; at the limit-th ends the process, having written the first half of the
  * size bytes of data to fd when there are more than one. */
 static void step(int fd, const void* data, size_t size) {
-    if (++count != limit || limit <= 0)
+    /* The commit renames on several threads: exactly one of them makes the limit-th call. */
+    if (__atomic_add_fetch(&count, 1, __ATOMIC_SEQ_CST) != limit || limit <= 0)
         return;
     if (size > 1)
         ((ssize_t(*)(int, const void*, size_t))real("write"))(fd, data, size / 2);
