@@ -15,27 +15,47 @@ namespace {
 constexpr size_t MaxThreads = 8;
 // Fewer renames than this per thread are not worth a thread's start.
 constexpr size_t RenamesPerThread = 4;
+// Each thread takes this many renames in a row: neighbours share a folder, whose lock the
+// renames take, so the threads mostly work in different folders.
+constexpr size_t Stride = 8;
 constexpr size_t WorkerStack = 64 * 1024;
 
+void renameOne(RenameBatch::Rename& item) {
+    item.error = rename(item.source.c_str(), item.target.c_str()) == 0 ? 0 : errno;
+}
+
+// A rename between folders takes a lock of the whole file system: renames of that kind
+// wait for one another, and are done one by one.
+bool withinFolder(const RenameBatch::Rename& item) {
+    size_t slash = item.target.rfind('/');
+    return item.source.size() > slash && item.source.rfind('/') == slash &&
+           item.source.compare(0, slash, item.target, 0, slash) == 0;
+}
+
 struct Work {
-    std::vector<RenameBatch::Rename>& renames;
+    std::vector<RenameBatch::Rename*> renames;
     std::atomic<size_t> next{0};
 };
 
 void* renameUntilDone(void* argument) {
     Work& work = *static_cast<Work*>(argument);
-    for (size_t i = work.next++; i < work.renames.size(); i = work.next++) {
-        RenameBatch::Rename& item = work.renames[i];
-        item.error = rename(item.source.c_str(), item.target.c_str()) == 0 ? 0 : errno;
-    }
+    size_t count = work.renames.size();
+    for (size_t start = work.next += Stride; start - Stride < count; start = work.next += Stride)
+        for (size_t i = start - Stride; i < std::min(start, count); ++i)
+            renameOne(*work.renames[i]);
     return nullptr;
 }
 
 }  // namespace
 
 void RenameBatch::run() {
-    Work work{renames};
-    size_t wanted = std::min(MaxThreads, renames.size() / RenamesPerThread);
+    Work work;
+    for (Rename& item : renames)
+        if (withinFolder(item))
+            work.renames.push_back(&item);
+        else
+            renameOne(item);
+    size_t wanted = std::min(MaxThreads, work.renames.size() / RenamesPerThread);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, WorkerStack);

@@ -1,7 +1,8 @@
 // Renames run a few at a time. Renaming a new file onto an old one frees the old file's
 // blocks, and a file system that discards freed blocks waits for the device on each;
 // those waits overlap when several renames are under way, while the processor does next
-// to nothing. Renames that take no such wait gain nothing here and lose little.
+// to nothing. Renames within one folder (a new file made beside the one it replaces) run
+// so; renames between folders wait for one another in the kernel anyway and run in turn.
 #pragma once
 
 #include <string>
