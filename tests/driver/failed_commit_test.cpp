@@ -14,9 +14,8 @@ namespace {
 const std::string Download = "rw/pckg/.download/";
 
 std::string big(Version version, size_t kib, char fill, size_t imageKib = 0) {
-    PackageSpec made = spec("big", version, {{"bin/big", std::string(kib * 1024, fill), 0100755}});
-    made.image = std::string(imageKib * 1024, 'i');
-    return packageFile(made);
+    return packageFile(spec("big", version, {{"bin/big", std::string(kib * 1024, fill), 0100755}},
+                            0, std::string(imageKib * 1024, 'i')));
 }
 
 std::vector<std::string> preloaded(const std::string& more) {

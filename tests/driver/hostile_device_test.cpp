@@ -24,9 +24,8 @@ void plant(const DeviceRoot& root, const std::string& link, const std::string& t
 }
 
 std::string tool(Version version) {
-    PackageSpec made = spec("tool", version, {{"bin/tool", "tool " + versionText(version)}});
-    made.image = "tool image";
-    return packageFile(made);
+    return packageFile(
+        spec("tool", version, {{"bin/tool", "tool " + versionText(version)}}, 0, "tool image"));
 }
 
 }  // namespace

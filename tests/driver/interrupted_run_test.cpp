@@ -135,9 +135,7 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
 
 std::string package(const char* name, Version version, uint32_t flags,
                     const std::vector<FileEntry>& files, const std::string& image = "") {
-    PackageSpec made = spec(name, version, files, flags);
-    made.image = image;
-    return packageFile(made);
+    return packageFile(spec(name, version, files, flags, image));
 }
 
 // A bundle "suite" kept as its stored image, with members of its own.

@@ -49,8 +49,7 @@ TEST(InstallDriverTest, InstallsAndRefusals) {
     legacy.signature = SignatureKind::Legacy;
     PackageSpec p10 = spec("p", version7(10), {{"bin/kept", "1"}, {"lib/dropped", "1"}}),
                 p11 = spec("p", version7(11), {{"bin/kept", "2"}}),
-                kern = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage);
-    kern.image = "IMAGE";
+                kern = spec("kern", version7(10), {{"bin/kern", "kernel"}}, FlagBootImage, "IMAGE");
     // A byte of the files part, which the boot-image case never decompresses.
     std::string badFiles = packageFile(spec("pkg", version7(10), {{"x", "x"}}, FlagBootImage));
     badFiles[badFiles.size() - 132 - 6 - 2] ^= 1;
