@@ -1,6 +1,7 @@
 // Installs end to end, through the install driver, the unpacking and the package finder:
 // where entries land, reinstalls and new versions, refused, unrecorded and broken files,
-// and bundles with blocked, replaced, dropped and unchanged members.
+// bundles with blocked, replaced, dropped and unchanged members, where the upgrade run
+// takes its files from and how far back /ram/DOWNGRADE lets it go.
 #include "plan/install_driver.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,7 @@ TEST(InstallDriverTest, InstallsAndRefusals) {
     std::map<std::string, std::string> named = {
         {"pkg9", simplePackage("pkg", version7(9))},
         {"pkg10", pkg10},
+        {"pkg11", simplePackage("pkg", version7(11))},
         {"cut", pkg10.substr(0, pkg10.size() - 1)},
         {"entries", appended(packageFile(spec("pkg", version7(10), entries)), trailing)},
         {"bootEntries",
@@ -112,6 +114,13 @@ TEST(InstallDriverTest, InstallsAndRefusals) {
         the same, reinstalled | kern | damagedKern | --reinstall | broken kern-7.10 | -
         the same, downloaded | kern | damagedKern | download | broken kern-7.10 | -
         only files named *.npk or *.dpk, not hidden, are package files | rw/pckg/.download/a.npk=@pkg10, rw/pckg/.download/b.dpk=@p10, rw/pckg/.download/c.txt=@kern, rw/pckg/.download/.d.npk=@b9, rw/pckg/.download/E.NPK=@legacy, rw/pckg/.download/npk=@bm | - | download | installed pkg-7.10 + installed p-7.10 | flash/var/pdb/=p pkg
+        without /ram/DOWNGRADE no older version | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9 | - | download | WARNING: omitting package pkg-7.9: newer package pkg-7.10 is already installed | -
+        any older one when it holds no number | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9, ram/DOWNGRADE= | - | download | installed pkg-7.9 | flash/var/pdb/=pkg; flash/var/pdb/pkg/version=118056448 100\n; rw/pckg/.download/=q.npk
+        nor a number | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9, ram/DOWNGRADE=garbage | - | download | installed pkg-7.9 | flash/var/pdb/=pkg; flash/var/pdb/pkg/version=118056448 100\n; rw/pckg/.download/=q.npk
+        down to the version it names | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9, ram/DOWNGRADE=  118056448\n | - | download | installed pkg-7.9 | flash/var/pdb/=pkg; flash/var/pdb/pkg/version=118056448 100\n; rw/pckg/.download/=q.npk
+        not below it | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9, ram/DOWNGRADE=118056449 | - | download | WARNING: ommitting package pkg-7.9: not allowed | -
+        a download folder holding IGNORE is passed over for /flash/rw/pckg/ | pkg10, rw/pckg/.download/q.npk=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9, rw/pckg/.download/IGNORE= | - | download | installed pkg-7.11 | flash/var/pdb/=pkg; flash/var/pdb/pkg/version=118187520 100\n; rw/pckg/.download/=IGNORE q.npk
+        so is one without package files | pkg10, rw/pckg/.download/q.txt=@pkg9, flash/rw/pckg/p.npk=@pkg11, flash/var/pckg/b.npk=@b9 | - | download | installed pkg-7.11 | flash/var/pdb/=pkg; flash/var/pdb/pkg/version=118187520 100\n; rw/pckg/.download/=q.txt
         package files that can't be read are reported by name | rw/pckg/.download/cut.npk=@cut, rw/pckg/.download/dir.npk/, rw/pckg/.download/fifo.npk=<fifo> | - | download | ERROR: broken package cut.npk + ERROR: broken package dir.npk + ERROR: broken package fifo.npk | -
         damaged bundle member passed over | bm | damagedBm | - | broken bnd-7.11 | -
         bundle ending in an architecture part | - | ba+arch | - | installed bnd-7.10 | flash/bin/a=a
