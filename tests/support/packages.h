@@ -27,7 +27,7 @@ struct PackageSpec {
     SignatureKind signature = SignatureKind::Both;
     uint32_t magic = PackageMagic;
 };
-// A spec that keeps image as its image when that is not empty.
+// A test package that keeps image as its image when that is not empty.
 PackageSpec spec(const std::string& name = "pkg", Version version = version7(10),
                  const std::vector<FileEntry>& files = {}, uint32_t flags = 0,
                  const std::string& image = "");
