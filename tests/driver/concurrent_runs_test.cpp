@@ -16,9 +16,8 @@ TEST(ConcurrentRunsTest, SecondRunWaitsOrGivesUp) {
     std::string alpha, beta;
     for (std::string* file : {&alpha, &beta}) {
         std::string name = file == &alpha ? "alpha" : "beta";
-        PackageSpec made = spec(name, version7(10), {{"bin/" + name, name, 0100755}});
-        made.image = std::string(100000, name[0]);
-        *file = packageFile(made);
+        *file = packageFile(spec(name, version7(10), {{"bin/" + name, name, 0100755}}, 0,
+                                 std::string(100000, name[0])));
     }
     // how the second run installs beta | seconds it waits at most
     const std::pair<std::string, const char*> cases[] = {

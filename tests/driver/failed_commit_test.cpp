@@ -7,15 +7,15 @@
 
 #include "support/files.h"
 #include "support/packages.h"
+#include "support/set_text.h"
 
 namespace {
 
 const std::string Download = "rw/pckg/.download/";
 
 std::string big(Version version, size_t kib, char fill, size_t imageKib = 0) {
-    PackageSpec made = spec("big", version, {{"bin/big", std::string(kib * 1024, fill), 0100755}});
-    made.image = std::string(imageKib * 1024, 'i');
-    return packageFile(made);
+    return packageFile(spec("big", version, {{"bin/big", std::string(kib * 1024, fill), 0100755}},
+                            0, std::string(imageKib * 1024, 'i')));
 }
 
 std::vector<std::string> preloaded(const std::string& more) {
@@ -26,18 +26,22 @@ std::vector<std::string> preloaded(const std::string& more) {
 
 // On a flash of 64 blocks holding a file of 35, a new version is built in /ram and copied
 // in place of the old one. The check refuses too little room; without it ("--reinstall")
-// what fits at all installs, the rest is refused unchanged, as is an image cut short.
+// what fits at all installs, the rest is refused unchanged, as is an image cut short, and
+// so are runs that a folder in the way of the saved manifest or of the marker fails.
 TEST(FailedCommitTest, NearlyFullFlashInstallsWholeOrNotAtAll) {
     REQUIRE_DEVELOPMENT_KEYS();
-    // new size and image size (KiB) | arguments | status | last message
-    const std::tuple<size_t, size_t, std::vector<std::string>, int, const char*> cases[] = {
-        {140, 0, {}, 0, "installed big-7.11"},
-        {200, 0, {}, 28, "ERROR: not enough space for upgrade"},
-        {200, 0, {"--reinstall"}, 0, "installed big-7.11"},
-        {260, 0, {"--reinstall"}, 1, "ERROR: commit failed: /flash: No space left on device"},
-        {20, 200, {"-"}, 1, "ERROR: installation of big-7.11 failed: disk is too small"},
+    // new size and image size (KiB) | arguments | status | last message | folder in the way
+    const std::tuple<size_t, size_t, const char*, int, const char*, const char*> cases[] = {
+        {140, 0, "", 0, "installed big-7.11", ""},
+        {200, 0, "", 28, "ERROR: not enough space for upgrade", ""},
+        {200, 0, "--reinstall", 0, "installed big-7.11", ""},
+        {260, 0, "--reinstall", 1, "ERROR: commit failed: /flash: No space left on device", ""},
+        {20, 200, "-", 1, "ERROR: installation of big-7.11 failed: disk is too small", ""},
+        {140, 0, "--safe", 1, "ERROR: could not save /ram/MANIFEST", "ram/MANIFEST/x"},
+        {140, 0, "", 1, "ERROR: could not create /flash/PCKGS_CHANGED: Is a directory",
+         "flash/PCKGS_CHANGED"},
     };
-    for (const auto& [kib, imageKib, args, status, message] : cases) {
+    for (const auto& [kib, imageKib, args, status, message, folder] : cases) {
         DeviceRoot root;
         EXPECT_TRUE(runWithMounts(
             root.root(), {{"flash", "size=256k"}},
@@ -48,17 +52,19 @@ TEST(FailedCommitTest, NearlyFullFlashInstallsWholeOrNotAtAll) {
                 ASSERT_EQ(first.status, 0) << first.out << first.err;
                 const std::string offered = big(version7(11), kib, 'n', imageKib);
                 root.writeFile(Download + "big.npk", offered);
+                root.makeDir(folder);
                 auto before = deviceState(root);
-                RunResult run = root.runOnRoot(args, offered);
+                RunResult run = root.runOnRoot(fields(args, ' '), offered);
                 EXPECT_EQ(run.status, status) << run.out;
                 EXPECT_EQ(lastMessage(run), message);
-                if (status == 0)
+                if (status == 0) {
                     EXPECT_EQ(root.readFile("flash/bin/big"), std::string(kib * 1024, 'n'));
-                else
+                    EXPECT_EQ(directoryNames(root.path("ram")), std::set<std::string>());
+                } else {
                     EXPECT_EQ(deviceState(root), before);
-                EXPECT_EQ(directoryNames(root.path("ram")), std::set<std::string>());
+                }
             }))
-            << kib << " KiB";
+            << kib << " KiB: " << message;
     }
 }
 

@@ -19,14 +19,9 @@ std::map<std::string, std::string> outsideFlash(const DeviceRoot& root) {
     return outside;
 }
 
-void plant(const DeviceRoot& root, const std::string& link, const std::string& target) {
-    ASSERT_EQ(symlink(target.c_str(), root.path(link).c_str()), 0) << link;
-}
-
 std::string tool(Version version) {
-    PackageSpec made = spec("tool", version, {{"bin/tool", "tool " + versionText(version)}});
-    made.image = "tool image";
-    return packageFile(made);
+    return packageFile(
+        spec("tool", version, {{"bin/tool", "tool " + versionText(version)}}, 0, "tool image"));
 }
 
 }  // namespace
@@ -56,7 +51,7 @@ TEST(HostileDeviceTest, LinksOutOfFlashLeadNowhere) {
             root.writeFile(std::string("outside/") + file, "precious");
         root.writeFile("outside/pdb/tool/version", "1 2\n");
         rename(root.path(link).c_str(), root.path(std::string(link) + ".old").c_str());
-        plant(root, link, target);
+        ASSERT_EQ(symlink(target, root.path(link).c_str()), 0);
         auto outside = outsideFlash(root);
         RunResult install = installFromStdin(root, tool(version7(10)), {}, {"bootimage="});
         EXPECT_EQ(outsideFlash(root), outside);

@@ -133,20 +133,13 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
     printf("%d cuts, %zu with a journal\n", calls, journaled.size());
 }
 
-std::string package(const char* name, Version version, uint32_t flags,
-                    const std::vector<FileEntry>& files, const std::string& image = "") {
-    PackageSpec made = spec(name, version, files, flags);
-    made.image = image;
-    return packageFile(made);
-}
-
 // A bundle "suite" kept as its stored image, with members of its own.
 std::string suite(Version version,
                   const std::vector<std::pair<const char*, const char*>>& members) {
     std::vector<std::string> files;
     for (const auto& [name, content] : members)
         files.push_back(
-            package(name, version, 0, {{std::string("bin/") + name, content, 0100755}}));
+            packageFile(spec(name, version, {{std::string("bin/") + name, content, 0100755}})));
     return signedBundle(Package("suite", version, 1700000000), files, {}, "suite image");
 }
 // Installed: webtool, dns and legacy (meta files), system (its stored image the boot image),
@@ -177,7 +170,7 @@ bool withUpgradeOffered(
         }
         root.writeFile(db + name + "/files", list);
     }
-    root.writeFile("flash/bootimage", package("system", Old, FlagBootImage, {}, "old"));
+    root.writeFile("flash/bootimage", packageFile(spec("system", Old, {}, FlagBootImage, "old")));
     root.makeDir(db + "system");
     EXPECT_EQ(symlink("/flash/bootimage", root.path(db + "system/image").c_str()), 0);
     root.writeFile("flash/postlog", "one\ntwo\ncut short");
@@ -187,19 +180,20 @@ bool withUpgradeOffered(
         for (int i = 0; kernel.size() < 40000; ++i)
             kernel += "kernel block " + std::to_string(i) + "\n";
         const std::map<std::string, std::string> offered = {
-            {"webtool", package("webtool", Next, 0,
-                                {{"bin/webtool", "new webtool", 0100755},
-                                 {"etc/webtool.conf", "new conf"},
-                                 {"share/webtool/new-doc", "new doc"},
-                                 {"etc/webtool.d/empty", ""},
-                                 {"share/webtool/Unix Makefiles.rst", "blank"},
-                                 {"share/webtool/back\\slash", "backslash"}})},
-            {"dns",
-             package("dns", Next, 0,
-                     {{"bin/dns", "new dns", 0100755}, {"lib/libdns.so", "old lib/libdns.so"}})},
-            {"vpn", package("vpn", Next, 0, {{"bin/vpn", "vpn", 0100755}}, "vpn image")},
+            {"webtool", packageFile(spec("webtool", Next,
+                                         {{"bin/webtool", "new webtool", 0100755},
+                                          {"etc/webtool.conf", "new conf"},
+                                          {"share/webtool/new-doc", "new doc"},
+                                          {"etc/webtool.d/empty", ""},
+                                          {"share/webtool/Unix Makefiles.rst", "blank"},
+                                          {"share/webtool/back\\slash", "backslash"}}))},
+            {"dns", packageFile(spec("dns", Next,
+                                     {{"bin/dns", "new dns", 0100755},
+                                      {"lib/libdns.so", "old lib/libdns.so"}}))},
+            {"vpn", packageFile(spec("vpn", Next, {{"bin/vpn", "vpn", 0100755}}, 0, "vpn image"))},
             {"suite", suite(Next, {{"a", "new a"}, {"c", "new c"}})},
-            {"system", package("system", Next, FlagBootImage, {{"boot/kernel", "new"}}, kernel)},
+            {"system",
+             packageFile(spec("system", Next, {{"boot/kernel", "new"}}, FlagBootImage, kernel))},
         };
         for (const auto& [name, file] : offered)
             root.writeFile("rw/pckg/.download/" + name + ".npk", file);
@@ -278,12 +272,12 @@ TEST(InterruptedRunTest, InstallFromStandardInput) {
     DeviceRoot root;
     const std::vector<FileEntry> old = {
         {"bin/p", "old p", 0100755}, {"etc/p.conf", "old conf"}, {"share/p/old", "old"}};
-    ASSERT_EQ(installFromStdin(root, package("p", Old, 0, old)).status, 0);
+    ASSERT_EQ(installFromStdin(root, packageFile(spec("p", Old, old))).status, 0);
     std::string longest = "doc";
     while (longest.size() + 256 + 2 <= MaxEntryName)
         longest += "/" + std::string(255, 'x');
-    const std::string file =
-        package("p", Next, 0, {{"bin/p", "new p", 0100755}, {longest + "/f", "deep"}}, "p image");
+    const std::string file = packageFile(
+        spec("p", Next, {{"bin/p", "new p", 0100755}, {longest + "/f", "deep"}}, 0, "p image"));
     expectEveryCutFinished(root, {{"-"}, file}, [&](const RunResult&) {
         EXPECT_EQ(root.readFile("flash/bin/p"), "new p");
         EXPECT_EQ(root.readFile("flash/" + longest + "/f"), "deep");
@@ -313,13 +307,13 @@ TEST(InterruptedRunTest, Cleanup) {
         made.deps = {entry("system", system)};
         return packageFile(made);
     };
-    const std::string system = package("system", Old, FlagBootImage, {}, "kernel");
+    const std::string system = packageFile(spec("system", Old, {}, FlagBootImage, "kernel"));
     ASSERT_EQ(installFromStdin(root, system, {}, {"bootimage="}).status, 0);
     EXPECT_EQ(root.readFile("flash/bootimage"), system);
     EXPECT_EQ(root.linkTarget("flash/var/pdb/system/image"), "/flash/bootimage");
     for (const std::string& file :
          {simplePackage("quendle"), simplePackage("disk-drivers"),
-          package("plain", version7(10), 0, {{"lib/libx.so", "x"}}), needing("newer", at322),
+          packageFile(spec("plain", version7(10), {{"lib/libx.so", "x"}})), needing("newer", at322),
           needing("rc", rc4),
           signedBundle(Package("bnd", version7(10), 100), {needing("m", at322)}, {}, "IMAGE")})
         ASSERT_EQ(installFromStdin(root, file).status, 0);

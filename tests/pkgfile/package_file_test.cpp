@@ -83,12 +83,7 @@ TEST(PackageFileTest, ReadPackageHeaderTakesTheOptionalPartsInOrder) {
     // streamsize is 32-bit on the board: a part's own count must not turn negative there.
     const std::string hugeHeader = le16(1) + le32(0xFFFFFFFF) + encodeHeader("pkg", 0, 0, 7);
     // Name, architecture, flags, deps, note size, the part it stopped at, image kept.
-    const struct {
-        const char* what;
-        std::string body;
-        bool ok;
-        std::string summary;
-    } cases[] = {
+    const std::tuple<const char*, std::string, bool, std::string> cases[] = {
         {"32-byte header", header(32) + list(3, {"a"}), true, "pkg|i386|0|a,|0|-1"},
         {"40-byte header", header(40) + list(3, {"a"}), true, "pkg|i386|5a5a0002|a,|0|-1"},
         {"16-byte name", header(36, "abcdefghijklmnop"), true,
@@ -105,21 +100,21 @@ TEST(PackageFileTest, ReadPackageHeaderTakesTheOptionalPartsInOrder) {
         {"note over the bound", header() + partBytes(23, pattern(100000)) + list(3, {"a"}), true,
          "pkg|i386|5a5a0002|a,|65536|-1"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, body, ok, summary] : cases) {
         for (int mode = 0; mode < 2 * SourceKinds; ++mode) {
-            SCOPED_TRACE(std::string(c.what) + " mode " + std::to_string(mode));
-            Source source(fileOf(c.body), mode % SourceKinds);
+            SCOPED_TRACE(std::string(what) + " mode " + std::to_string(mode));
+            Source source(fileOf(body), mode % SourceKinds);
             PackageFile file(source.in, mode / SourceKinds);
             file.acceptedTypes = {18, 1, 24, 16, 2, 23, 3, 19, 17, 21};
             ASSERT_EQ(file.nextPart(), 1);
             Package r;
-            EXPECT_EQ(readPackageHeader(r, file), c.ok);
+            EXPECT_EQ(readPackageHeader(r, file), ok);
             char flags[9];
             snprintf(flags, sizeof flags, "%x", r.flags);
             EXPECT_EQ(r.name + "|" + r.arch + "|" + flags + "|" + names(r.deps) + "|" +
                           std::to_string(r.note.size()) + "|" + std::to_string(file.currentType) +
                           (r.keepImage ? "|image" : ""),
-                      c.summary);
+                      summary);
         }
     }
 }

@@ -2,6 +2,7 @@
 #include "plan/actions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "stage/manifest.h"
 #include "support/device_root.h"
@@ -30,7 +31,9 @@ std::string stagedText(const Manifest& manifest) {
     return text.empty() ? "-" : text;
 }
 
-// A database entry with its state files for every record of records.
+// A database entry with its state files for every record of records. The image of a
+// boot-image record is a link to /flash/bootimage: the first a symbolic one, as on the
+// device, any later one a second name of the file.
 void writeDatabase(const DeviceRoot& root, const std::string& records) {
     TestSet set;
     addPackages(set, records);
@@ -41,6 +44,14 @@ void writeDatabase(const DeviceRoot& root, const std::string& records) {
             root.writeFile(dir + (package->disabled ? "disabled" : "enabled"), "user\n");
         for (std::string_view file : package->files)
             root.writeFile("flash" + std::string(file), "content");
+        if (package->flags & FlagBootImage) {
+            bool first = !root.exists("flash/bootimage");
+            root.writeFile("flash/bootimage", "image");
+            if (first)
+                symlink("/flash/bootimage", root.path(dir + "image").c_str());
+            else
+                link(root.path("flash/bootimage").c_str(), root.path(dir + "image").c_str());
+        }
     }
 }
 
@@ -105,6 +116,9 @@ TEST(ActionsTest, ScheduledActionsAreStagedAndReported) {
         enabling again records the user | a deps=b; b enable user | 1 | 1 | +/flash/var/pdb/b/enabled=user | a b | enabled b-1.0 | enabling b-1.0...
         automatic disable | a; b disable | 0 | 1 | +/flash/var/pdb/b/disabled=auto | a b:disabled | |
         the record itself goes when names repeat | a 1.0; b; a 2.0 uninstall | 2 | 1 | -/flash/var/pdb/a/ | a b | uninstalled a-2.0 | uninstalling a-2.0...
+        the boot image goes with its package | a; b uninstall boot files=/bin/b | 0 | 1 | -/flash//bin/b -/flash/bootimage -/flash/var/pdb/b/ -/flash/var/pdb/b/image | a | |
+        not while another name links to it | a boot; b uninstall boot | 0 | 1 | -/flash/var/pdb/b/ -/flash/var/pdb/b/image | a | |
+        nor with another package | a boot; b uninstall | 0 | 1 | -/flash/var/pdb/b/ | a | |
     )",
                                           '\n')) {
         std::vector<std::string> f = fields(line, '|');

@@ -31,8 +31,8 @@ Dependency entry(const std::string& name, Version min, Version max) {
 }
 
 PackageSpec spec(const std::string& name, Version version, const std::vector<FileEntry>& files,
-                 uint32_t flags) {
-    return PackageSpec{name, version, files, flags, {}, {}, {}, {}};
+                 uint32_t flags, const std::string& image) {
+    return PackageSpec{name, version, files, flags, {}, {}, {}, image};
 }
 
 std::string packageFile(const PackageSpec& spec) {

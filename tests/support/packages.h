@@ -27,8 +27,10 @@ struct PackageSpec {
     SignatureKind signature = SignatureKind::Both;
     uint32_t magic = PackageMagic;
 };
+// A test package that keeps image as its image when that is not empty.
 PackageSpec spec(const std::string& name = "pkg", Version version = version7(10),
-                 const std::vector<FileEntry>& files = {}, uint32_t flags = 0);
+                 const std::vector<FileEntry>& files = {}, uint32_t flags = 0,
+                 const std::string& image = "");
 // The package file of spec, signed with the development keys (SHA-256 digest).
 std::string packageFile(const PackageSpec& spec);
 // A signed package of the given name with one file, bin/<name>, holding its name.

@@ -47,6 +47,8 @@ void parseInto(Package& package, const std::string& text) {
             package.buildTime = uint32_t(std::stoul(value));
         else if (token == "isbundle")
             package.isBundle = true;
+        else if (token == "boot")
+            package.flags |= FlagBootImage;
         else if (key == "arch")
             package.arch = value;
         else if (key == "deps" || key == "provides" || key == "conflicts")

@@ -1,6 +1,6 @@
 // Test support: package records in a compact text form, "name [version] [token...]": name
 // "-" is the empty name; version 6.40, 6.40.5, 6.41beta3, 6.41rc (default 1.0) or
-// "placeholder". Tokens: built=N, disabled, user, uninstall, enable, disable, isbundle,
+// "placeholder". Tokens: built=N, disabled, user, uninstall, enable, disable, isbundle, boot,
 // arch=TEXT, bundle=NAME, deps=LIST, provides=LIST, conflicts=LIST, files=/a,/b and
 // members=NAME@VERSION,... (a bundle file's contents). A LIST entry is
 // name[@min][..max][:priority]: "x@1.0" sets min only, "x@..2.0" max only.

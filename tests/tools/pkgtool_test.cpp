@@ -192,9 +192,7 @@ TEST_F(PkgtoolTest, KeygenMakesKeysThatSignButThatThisBuildDoesNotAccept) {
     expectShown(made, 0,
                 {"-DINSTALLER_SIGNING_KEY=" + signing.substr(0, 64) + " -DINSTALLER_LEGACY_KEY=" +
                  root.readFile("tmp/work/keys/legacy.pub").substr(0, 64)});
-    struct stat info;
-    ASSERT_EQ(stat(path("keys/ed25519.seed").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(permissionsOf(path("keys/ed25519.seed")), 0600u);
     // The build accepts only its own keys.
     expectShown(run("verify " + build("own",
                                       "--version 7.16 --ed25519-key @keys/ed25519.seed"
