@@ -59,21 +59,27 @@ FileList& FileList::operator=(std::initializer_list<std::string> paths) {
 void FileList::insert(std::string_view path) {
     settled = settled && (offsets.empty() || at(offsets.size() - 1) < path);
     size_t size = path.size() + 1;
-    if (used + size > ChunkSize) {
-        chunks.push_back(std::make_unique<char[]>(std::max(size, ChunkSize)));
+    if (chunks.empty() || used + size > capacity) {
+        // Chunks double from a small first one: most packages list a few files, and a
+        // database of hundreds of them is read at every start. Their bytes are written
+        // before they are read, so they need no clearing.
+        capacity = chunks.empty() ? FirstChunk : std::min(2 * capacity, ChunkSize);
+        capacity = std::max(capacity, size);
+        chunks.push_back(std::unique_ptr<char[]>(new char[capacity]));
         used = 0;
     }
     char* place = chunks.back().get() + used;
     std::copy(path.begin(), path.end(), place);
     place[path.size()] = '\0';
     offsets.push_back(uint32_t((chunks.size() - 1) << ChunkBits | used));
-    used = size > ChunkSize ? ChunkSize : used + size;
+    used += size;
 }
 
 void FileList::clear() {
     chunks.clear();
     chunks.shrink_to_fit();
-    used = ChunkSize;
+    capacity = 0;
+    used = 0;
     offsets.clear();
     offsets.shrink_to_fit();
     settled = true;

@@ -71,6 +71,7 @@ class FileList {
   private:
     static constexpr size_t ChunkBits = 16;
     static constexpr size_t ChunkSize = size_t(1) << ChunkBits;
+    static constexpr size_t FirstChunk = 1024;
 
     std::string_view view(uint32_t offset) const;
     std::string_view at(size_t index) const;
@@ -81,7 +82,8 @@ class FileList {
     // list grows without a copy of itself); a path of more than a chunk gets one of its
     // own. Repeated paths stay here but leave offsets, whose high bits number the chunk.
     std::vector<std::unique_ptr<char[]>> chunks;
-    size_t used = ChunkSize;  // bytes taken in the last chunk
+    size_t capacity = 0;  // bytes in the last chunk
+    size_t used = 0;      // bytes taken in it
     mutable std::vector<uint32_t> offsets;
     mutable bool settled = true;
 };

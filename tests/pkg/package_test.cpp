@@ -1,6 +1,9 @@
 // Version texts and order, dependency bounds and exact name comparison.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 #include "pkg/package.h"
 #include "pkg/relations.h"
 
@@ -52,4 +55,23 @@ TEST(DependencyTest, SatisfiesAndOverlapsNeedTheExactNameAndBothBoundsZeroBeingO
     for (const auto& [a, b, overlaps] : overlapping)
         EXPECT_EQ(::overlaps(a, b), overlaps)
             << a.min << ".." << a.max << " / " << b.min << ".." << b.max;
+}
+
+// Many names out of order, repeats and a name longer than a chunk: each is listed once, in
+// byte order, wherever its bytes lie.
+TEST(FileListTest, ListsEachPathOnceInOrderAcrossChunks) {
+    FileList list;
+    std::set<std::string> expected;
+    for (int i = 0; i < 6000; ++i) {
+        std::string path = "usr/share/" + std::to_string(i * 7919 % 6000);
+        if (i == 3000)
+            path = std::string(70000, 'x');
+        list.insert(path);
+        list.insert(path);
+        expected.insert(path);
+    }
+    std::vector<std::string> listed;
+    for (std::string_view path : list)
+        listed.emplace_back(path);
+    EXPECT_TRUE(listed == std::vector<std::string>(expected.begin(), expected.end()));
 }
