@@ -13,6 +13,7 @@
 # bench/run.sh on deleted inodes); remove that folder when done.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/scripts/lib.sh"
 if [ $# -lt 4 ] || { [ "$1" != install ] && [ "$1" != upgrade ]; }; then
     echo "usage: bench/phases.sh install|upgrade PAYLOAD ROUNDS INSTALLER..." >&2
     exit 2
@@ -26,25 +27,18 @@ base=$here/bench/out/phases/$(date +%s)
 mkdir -p "$base"
 chattr +T "$base" 2>/dev/null || true
 
-# root DIR VERSION: an empty device root with VERSION of the payload in its download folder.
-root() {
-    mkdir -p "$1/flash/var/pdb" "$1/flash/boot" "$1/ram" "$1/rw/pckg/.download" "$1/tmp"
-    ln "$payload/bench-$2.npk" "$1/rw/pckg/.download/"
-}
-
 round=1
 while [ "$round" -le "$rounds" ]; do
     n=0
-    for binary in "$@"; do
+    for _ in "$@"; do
         n=$((n + 1))
         r=$base/$round-$n
+        device_root "$r"
+        ln "$payload/bench-1.0.npk" "$r/rw/pckg/.download/"
         if [ "$kind" = upgrade ]; then
-            root "$r" 1.0
             "$1" -q -r "$r"
             rm "$r/rw/pckg/.download/bench-1.0.npk"
             ln "$payload/bench-1.1.npk" "$r/rw/pckg/.download/"
-        else
-            root "$r" 1.0
         fi
     done
     sync

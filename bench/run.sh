@@ -230,10 +230,7 @@ mkdir -p "$roots" "$samples"
 # fresh_root TOOL ROOT: an empty root as TOOL needs it.
 fresh_root() {
     case $1 in
-        installer)
-            mkdir -p "$2/flash/var/pdb" "$2/flash/boot" "$2/ram" "$2/rw/pckg/.download" \
-                "$2/tmp"
-            ;;
+        installer) device_root "$2" ;;
         apk)
             # shellcheck disable=SC2086
             "$apk" --root "$2" $apk_options --initdb add >/dev/null

@@ -22,7 +22,8 @@ pkgtool=$here/build/demo/tools/pkgtool
 root=$here/build/demo-root
 work=$here/build/demo-work
 rm -rf "$root" "$work"
-mkdir -p "$root/flash/boot" "$root/flash/var/pdb" "$root/ram" "$root/rw/pckg/.download" "$work"
+device_root "$root"
+mkdir -p "$work"
 echo "device root: $root"
 
 # Content for a package: a few files of given sizes (KiB) of generated data.

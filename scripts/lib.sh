@@ -16,3 +16,9 @@ need_packages() {
     # shellcheck disable=SC2086
     $apt_get install -y -qq --no-install-recommends $missing >/dev/null
 }
+
+# Makes DIR an empty device root as the installer expects it: flash with its boot partition
+# and package database, the RAM disk, the download folder and /tmp.
+device_root() {
+    mkdir -p "$1/flash/var/pdb" "$1/flash/boot" "$1/ram" "$1/rw/pckg/.download" "$1/tmp"
+}

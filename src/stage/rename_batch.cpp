@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -27,9 +28,8 @@ void renameOne(RenameBatch::Rename& item) {
 // A rename between folders takes a lock of the whole file system: renames of that kind
 // wait for one another, and are done one by one.
 bool withinFolder(const RenameBatch::Rename& item) {
-    size_t slash = item.target.rfind('/');
-    return item.source.size() > slash && item.source.rfind('/') == slash &&
-           item.source.compare(0, slash, item.target, 0, slash) == 0;
+    std::string_view source = item.source, target = item.target;
+    return source.substr(0, source.rfind('/')) == target.substr(0, target.rfind('/'));
 }
 
 struct Work {
