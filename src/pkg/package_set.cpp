@@ -3,8 +3,6 @@
 
 #include <cstdarg>
 
-#include "pkgfile/package_file.h"
-
 PackageSet& PackageSet::instance() {
     // Never destroyed: records stay valid until the process ends.
     static PackageSet* set = new PackageSet;
@@ -32,6 +30,6 @@ void PackageSet::info(const char* format, ...) {
     va_end(args);
 }
 
-void PackageSet::progress(const PackageFile& file, const std::string& label) {
-    console.progress(file.partOffset() + file.position(), file.totalSize, label);
+void PackageSet::progress(uint64_t position, uint64_t total, const std::string& label) {
+    console.progress(position, total, label);
 }

@@ -11,8 +11,6 @@
 #include "console/console.h"
 #include "pkg/package.h"
 
-class PackageFile;
-
 // Bits of the word that the drivers hand to the install driver and the install checks.
 using InstallFlags = uint32_t;
 struct InstallFlag {
@@ -38,7 +36,7 @@ class PackageSet {
     void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void setStatus(const std::string& text) { console.setStatus(text); }
     // Shows label and a bar of how far the package file has been read.
-    void progress(const PackageFile& file, const std::string& label);
+    void progress(uint64_t position, uint64_t total, const std::string& label);
 
     std::string arch;
     std::vector<std::unique_ptr<InstalledPackage>> packages;

@@ -8,7 +8,7 @@
 #include "pkg/database.h"
 #include "pkg/package.h"
 #include "pkg/package_set.h"
-#include "pkgfile/inflate_stream.h"
+#include "pkgfile/inflate_ahead.h"
 #include "pkgfile/layout.h"
 #include "pkgfile/package_file.h"
 #include "pkgfile/signature.h"
@@ -25,11 +25,15 @@ constexpr uint32_t ImageStep = 4096;
 constexpr uint16_t TypeMask = 0xF000;
 constexpr uint16_t RegularFile = 0x8000;
 
-void showProgress(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
+std::string progressLabel(const InstalledPackage& package) {
     std::string label = "installing ";
     if (package.disabled && package.bundle.name.empty())
         label += " (disabled) ";
-    set.progress(file, label + displayName(package));
+    return label + displayName(package);
+}
+
+void showProgress(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
+    set.progress(file.partOffset() + file.position(), file.totalSize, progressLabel(package));
 }
 
 std::string targetPath(const InstalledPackage& package, const std::string& name) {
@@ -77,17 +81,22 @@ bool onlyTrailingPartsLeft(PackageFile& file) {
     return file.currentType == PartEnd;
 }
 
-bool copyData(InflateStream& in, FdOutStream& out, uint32_t length, bool& readShort) {
+// Most files lie whole in the block being inflated, and are written from where they lie.
+bool copyData(InflateAhead& in, FdOutStream& out, uint32_t length, bool& readShort) {
     static char block[CopyBlock];
     readShort = false;
     while (length > 0) {
         size_t count = std::min<size_t>(length, CopyBlock);
-        in.read(block, std::streamsize(count));
-        if (size_t(in.gcount()) != count) {
-            readShort = true;
-            return false;
+        const char* bytes = in.readInPlace(count);
+        if (bytes == nullptr) {
+            in.read(block, std::streamsize(count));
+            if (size_t(in.gcount()) != count) {
+                readShort = true;
+                return false;
+            }
+            bytes = block;
         }
-        if (!out.write(block, std::streamsize(count)))
+        if (!out.write(bytes, std::streamsize(count)))
             return false;
         length -= uint32_t(count);
     }
@@ -110,7 +119,9 @@ void reportBrokenPackage(PackageSet& set, const InstalledPackage& package) {
 
 bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
                  PackageFile& file) {
-    InflateStream in(file);
+    // The file is the inflating thread's until `in` is gone: the bar goes by how far
+    // that thread has read.
+    InflateAhead in(file);
     int boardClass = -1;
     layout::FileEntryHeader entry;
     std::string name;
@@ -162,7 +173,7 @@ bool unpackFiles(PackageSet& set, InstalledPackage& package, Manifest& manifest,
             reportWriteFailure(set, package, name);
             return false;
         }
-        showProgress(set, package, file);
+        set.progress(in.sourcePosition(), file.totalSize, progressLabel(package));
     }
     // The entries end where the compressed stream ends. Corrupt data or a stream cut
     // short reads as the same early end, and would install the package without the
