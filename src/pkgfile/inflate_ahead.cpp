@@ -128,14 +128,8 @@ InflateAheadBuf::int_type InflateAheadBuf::underflow() {
 InflateAheadBuf::pos_type InflateAheadBuf::seekoff(off_type offset,
                                                    std::ios_base::seekdir direction,
                                                    std::ios_base::openmode) {
-    uint64_t now = deliveredBefore + uint64_t(gptr() - eback());
-    off_type skip;
-    if (direction == std::ios_base::cur)
-        skip = offset;
-    else if (direction == std::ios_base::beg)
-        skip = offset - off_type(now);
-    else
-        return pos_type(off_type(-1));
+    off_type skip =
+        forwardDistance(offset, direction, deliveredBefore + uint64_t(gptr() - eback()));
     if (skip < 0)
         return pos_type(off_type(-1));
     while (skip > 0) {

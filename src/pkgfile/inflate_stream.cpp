@@ -8,6 +8,16 @@ namespace {
 constexpr size_t SkipStep = 1024;
 }
 
+std::streamoff forwardDistance(std::streamoff offset, std::ios_base::seekdir direction,
+                               uint64_t now) {
+    std::streamoff distance = -1;
+    if (direction == std::ios_base::cur)
+        distance = offset;
+    else if (direction == std::ios_base::beg)
+        distance = offset - std::streamoff(now);
+    return distance < 0 ? -1 : distance;
+}
+
 // The data is inflated raw: the zlib header is checked here, and the Adler-32 check at the
 // end is passed over, since the package's signature covers every byte of the part.
 InflateStreamBuf::InflateStreamBuf(std::streambuf* source)
@@ -94,14 +104,7 @@ size_t InflateStreamBuf::fill(char* bytes, size_t count) {
 InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type offset,
                                                      std::ios_base::seekdir direction,
                                                      std::ios_base::openmode) {
-    uint64_t now = delivered();
-    off_type skip;
-    if (direction == std::ios_base::cur)
-        skip = offset;
-    else if (direction == std::ios_base::beg)
-        skip = offset - off_type(now);
-    else
-        return pos_type(off_type(-1));
+    off_type skip = forwardDistance(offset, direction, delivered());
     if (skip < 0)
         return pos_type(off_type(-1));
     char scratch[SkipStep];

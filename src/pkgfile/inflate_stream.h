@@ -9,6 +9,11 @@
 
 #include "platform/block_stream_buf.h"
 
+// Streams that move forward only: how far a seek from position now goes, or -1 when it
+// goes back or counts from the end.
+std::streamoff forwardDistance(std::streamoff offset, std::ios_base::seekdir direction,
+                               uint64_t now);
+
 // Pulls zlib-format bytes from a source stream buffer and hands out the decompressed
 // bytes in blocks of at most 4096 (larger reads are decompressed straight into place). Corrupt
 // data, or a source that ends before the compressed stream does, shows as the end of the data.
