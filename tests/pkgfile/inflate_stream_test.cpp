@@ -1,11 +1,16 @@
-// Tests of the decompressing stream: block delivery, ends, corrupt data.
+// Tests of the decompressing streams: block delivery, ends, corrupt data, and the stream
+// that inflates ahead on a thread of its own when its reader falls behind or stops early.
 #include "pkgfile/inflate_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include "pkgfile/inflate_ahead.h"
+#include "pkgfile/package_file.h"
 #include "pkgwriter/package_writer.h"
 
 namespace {
@@ -82,6 +87,32 @@ TEST(InflateStream, DeliversBlocksOfAtMost4096AndEnds) {
         EXPECT_TRUE(in.eof() && in.fail());
         EXPECT_EQ(in.complete(), whole) << &zipped - sources;
         EXPECT_TRUE(whole ? all == Data : all.size() <= Data.size()) << &zipped - sources;
+    }
+}
+
+// The thread fills every block and waits; a reader that then reads on has it go on, one
+// that stops early ends it. A reader that comes first waits for the thread, also for a
+// part shorter than a block.
+TEST(InflateAhead, ReaderAndThreadWaitForEachOther) {
+    const size_t ring = InflateAheadBuf::BlockSize * InflateAheadBuf::Blocks;
+    const std::tuple<size_t, bool, int> cases[] = {
+        {ring * 3, true, 100}, {ring * 3, false, 100}, {1000, true, 0}};
+    for (const auto& [size, readOn, pauseMs] : cases) {
+        const std::string data = noise(size);
+        const std::string bytes = PackageWriter().part(PartFiles, compress(data)).bytes();
+        std::istringstream source(bytes);
+        PackageFile file(source, false);
+        file.acceptedTypes = {PartFiles};
+        ASSERT_EQ(file.nextPart(), PartFiles);
+        InflateAhead in(file);
+        std::string all(1, char(in.get()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        if (!readOn)
+            continue;
+        all += readAll(in);
+        EXPECT_EQ(all, data) << size;
+        EXPECT_TRUE(in.complete()) << size;
+        EXPECT_EQ(in.sourcePosition(), bytes.size()) << size;
     }
 }
 
