@@ -6,11 +6,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "stage/flash_path.h"
+#include "stage/signal_guard.h"
 #include "stage/temporaries.h"
+
+namespace {
+// The temporary names of the AtomicFiles in use, where a signal handler can read them
+// without allocating. A run holds few at once: the post-install log, a database file.
+constexpr int TrackedFiles = 4;
+char openTemporaries[TrackedFiles][PATH_MAX];
+}  // namespace
 
 std::string parentDirectory(const std::string& path) {
     size_t end = path.find_last_not_of('/');
@@ -68,12 +78,17 @@ AtomicFile::AtomicFile(const std::string& target) : target(target) {
         error = errno;
         return;
     }
+    // A signal that ends the run while the file is open deletes it: it must know the name
+    // from the moment the file exists.
+    staging::Busy change;
     // A new file gets the mode a plain create would give it.
     fd = createTemporary(parentDirectory(target), 0666 & ~currentUmask(), temporary);
     if (fd < 0) {
         error = errno;
         temporary.clear();
+        return;
     }
+    track();
 }
 
 AtomicFile::~AtomicFile() {
@@ -81,6 +96,30 @@ AtomicFile::~AtomicFile() {
         close(fd);
     if (!temporary.empty())
         unlink(temporary.c_str());
+    untrack();
+}
+
+void AtomicFile::track() {
+    for (int i = 0; i < TrackedFiles && temporary.size() < PATH_MAX; ++i)
+        if (openTemporaries[i][0] == '\0') {
+            std::memcpy(openTemporaries[i], temporary.c_str(), temporary.size() + 1);
+            slot = i;
+            return;
+        }
+}
+
+void AtomicFile::untrack() {
+    if (slot < 0)
+        return;
+    staging::Busy change;
+    openTemporaries[slot][0] = '\0';
+    slot = -1;
+}
+
+void deleteOpenAtomicFiles() {
+    for (const char* name : openTemporaries)
+        if (name[0] != '\0')
+            unlink(name);
 }
 
 bool AtomicFile::write(const std::string& text) {
@@ -121,6 +160,7 @@ bool AtomicFile::commit() {
     fd = -1;
     if (ok && rename(temporary.c_str(), target.c_str()) == 0) {
         temporary.clear();
+        untrack();
         syncDirectory(parentDirectory(target));
         return true;
     }

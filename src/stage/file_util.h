@@ -47,6 +47,9 @@ class AtomicFile {
     static constexpr size_t WriteBlock = 65536;
 
     bool flush();
+    // Makes the temporary file's name known to deleteOpenAtomicFiles, and forgets it.
+    void track();
+    void untrack();
 
     std::string target;
     std::string temporary;
@@ -56,7 +59,12 @@ class AtomicFile {
     bool rewound = false;
     off_t written = 0;
     int error = 0;
+    int slot = -1;  // where track() noted the name
 };
+
+// Deletes the temporary files of the AtomicFiles not yet committed or dropped: for a
+// termination signal that ends the run (async-signal-safe).
+void deleteOpenAtomicFiles();
 
 // Replaces file with text through an AtomicFile. False (file unchanged) on failure.
 bool replaceFileContents(const std::string& file, const std::string& text);

@@ -156,6 +156,7 @@ void deleteTemporaries(void* context) {
             unlink(buffer);
     if (alsoDeleteOnSignal)
         unlink(alsoDeleteOnSignal);
+    deleteOpenAtomicFiles();
     dropStagingMarker();
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -48,18 +49,20 @@ void copyDevice(const std::string& from, const std::string& to) {
 }
 
 // A run, with the interruption library preloaded when there is one: ended at its limit-th
-// change (status 99) or, with limit 0, counting them. "--commit" is started inside the root.
+// change (status 99, or sent signal there) or, with limit 0, counting them. "--commit" is
+// started inside the root.
 struct Run {
     std::vector<std::string> args;
     std::string input = "";
     std::vector<std::string> env = {};
 
-    RunResult perform(const DeviceRoot& root, int limit) const {
+    RunResult perform(const DeviceRoot& root, int limit, int signal = 0) const {
         bool inside = args == std::vector<std::string>{"--commit"};
         std::vector<std::string> all = env;
         if (!InterruptLibrary.empty()) {
             all.push_back("LD_PRELOAD=" + (inside ? PreloadInside : InterruptLibrary));
             all.push_back("INTERRUPT_AFTER_CALLS=" + std::to_string(limit));
+            all.push_back("INTERRUPT_SIGNAL=" + std::to_string(signal));
         }
         return inside ? root.runInside(args, input, all) : root.runOnRoot(args, input, all);
     }
@@ -100,21 +103,26 @@ void expectEveryCutFinished(const DeviceRoot& root, const Run& run,
     int calls = callsOf(whole);
     ASSERT_GT(calls, 0) << whole.err;
 
+    // Every change is cut at; every third also meets SIGTERM there (the run's own cleanup,
+    // or the journal when the commit has begun).
     std::vector<int> journaled;
-    for (int call = 1; call <= calls && !::testing::Test::HasFailure(); ++call) {
-        copyDevice(store.path("before"), root.root());
-        RunResult cut = run.perform(root, call);
-        ASSERT_EQ(cut.status, 99) << "call " << call << ": " << cut.err;
-        bool journal = root.exists("flash/var/pdb/.journal");
-        if (journal)
-            journaled.push_back(call);
-        std::string log = root.readFile("flash/postlog");
-        EXPECT_TRUE(log == oldLog || sortedLines(log) == sortedLines(newLog))
-            << "cut at call " << call << ": " << log;
-        Outcome outcome = nextStart(root);
-        EXPECT_TRUE(outcome == after || (!journal && outcome == before))
-            << "cut at call " << call << " of " << calls << ": " << outcome.second;
-    }
+    for (int signal : {0, SIGTERM})
+        for (int call = 1; call <= calls && !::testing::Test::HasFailure();
+             call += signal ? 3 : 1) {
+            copyDevice(store.path("before"), root.root());
+            RunResult cut = run.perform(root, call, signal);
+            ASSERT_EQ(cut.status, signal ? 128 + signal : 99) << "call " << call << ": " << cut.err;
+            bool journal = root.exists("flash/var/pdb/.journal");
+            if (journal && !signal)
+                journaled.push_back(call);
+            std::string log = root.readFile("flash/postlog");
+            EXPECT_TRUE(log == oldLog || sortedLines(log) == sortedLines(newLog))
+                << "cut at call " << call << ": " << log;
+            Outcome outcome = nextStart(root);
+            EXPECT_TRUE(outcome == after || (!journal && outcome == before))
+                << "cut at call " << call << " of " << calls << (signal ? " by a signal" : "")
+                << ": " << outcome.second;
+        }
     ASSERT_FALSE(journaled.empty());
     for (int call : {journaled.front(), journaled[journaled.size() / 2], journaled.back()}) {
         copyDevice(store.path("before"), root.root());

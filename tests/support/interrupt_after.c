@@ -1,6 +1,8 @@
 /* Test support, preloaded into the installer: ends the process with status 99 at the N-th
  * call into the C library that changes the file system (N from INTERRUPT_AFTER_CALLS), as a
  * power cut would; that call does nothing, but a write of more than one byte writes half.
+ * With INTERRUPT_SIGNAL, the process is sent that signal instead, as a user or a supervisor
+ * ending the run would, and the call goes on if the process does.
  * Without N the process reports "mutating calls: COUNT" on standard error at its end. A
  * rename onto a path ending in FAIL_RENAMES_TO fails with EIO, as a failing flash would.
  * open and open64 (and the others) are each wrapped: the headers must not merge the names. */
@@ -9,6 +11,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,10 +24,13 @@
 #define INTERRUPTED_STATUS 99
 
 static long limit, count;
+static int signalToSend;
 
 static void __attribute__((constructor)) readLimit(void) {
     const char* value = getenv("INTERRUPT_AFTER_CALLS");
     limit = value ? atol(value) : 0;
+    value = getenv("INTERRUPT_SIGNAL");
+    signalToSend = value ? atoi(value) : 0;
 }
 
 static void __attribute__((destructor)) reportCount(void) {
@@ -47,6 +53,11 @@ static void step(int fd, const void* data, size_t size) {
     /* The commit renames on several threads: exactly one of them makes the limit-th call. */
     if (__atomic_add_fetch(&count, 1, __ATOMIC_SEQ_CST) != limit || limit <= 0)
         return;
+    if (signalToSend > 0) {
+        /* To the process, not the thread: a thread that blocks it leaves it to another. */
+        kill(getpid(), signalToSend);
+        return;
+    }
     if (size > 1)
         ((ssize_t(*)(int, const void*, size_t))real("write"))(fd, data, size / 2);
     _exit(INTERRUPTED_STATUS);
