@@ -14,7 +14,7 @@ constexpr size_t InflaterStack = 256 * 1024;
 InflateAheadBuf::InflateAheadBuf(PackageFile& file)
     : file(file), inflater(file.rdbuf()), storage(new char[Blocks * BlockSize]) {
     setg(nullptr, nullptr, nullptr);
-    readingSourceAt = file.partOffset() + file.position();
+    readingSourceAt = file.offset();
     // Signals go to the calling thread alone: a termination signal must find the run's
     // staged state still, as the handler that deletes it expects.
     sigset_t all, before;
@@ -66,7 +66,7 @@ bool InflateAheadBuf::inflateBlock() {
     // The ring's other blocks are the reader's meanwhile; this one and the package file
     // are this side's alone.
     size_t length = size_t(inflater.sgetn(block(index), BlockSize));
-    uint64_t at = file.partOffset() + file.position();
+    uint64_t at = file.offset();
     bool wake;
     {
         std::lock_guard<std::mutex> lock(mutex);

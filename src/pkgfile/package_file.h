@@ -128,6 +128,8 @@ class PackageFile : public std::istream {
     uint32_t partLength() const { return parts.partLength(); }
     uint64_t partOffset() const { return parts.partOffset(); }
     uint32_t position() const { return parts.position(); }
+    // Offset in the whole file of the next byte to be read.
+    uint64_t offset() const { return partOffset() + position(); }
     bool isUnrecorded() const { return magic == UnrecordedMagic; }
     PartStreamBuf& buffer() { return parts; }
 

@@ -33,7 +33,7 @@ std::string progressLabel(const InstalledPackage& package) {
 }
 
 void showProgress(PackageSet& set, const InstalledPackage& package, PackageFile& file) {
-    set.progress(file.partOffset() + file.position(), file.totalSize, progressLabel(package));
+    set.progress(file.offset(), file.totalSize, progressLabel(package));
 }
 
 std::string targetPath(const InstalledPackage& package, const std::string& name) {
